@@ -1,0 +1,28 @@
+// What the Linux stand-in offers beyond Win32, for hosts and tests: hooks and
+// counters that have no Windows counterpart. The component never includes it.
+#pragma once
+
+#include "windef.h"
+
+// ---- kernel32: debug output ------------------------------------------------
+
+// Receives every string handed to OutputDebugStringA, unchanged. One hook per
+// process; a null hook removes it. The hook runs on the calling thread.
+typedef void (*TvDebugOutputHook)(const char* text, void* context);
+WINBASEAPI void WINAPI TvSetDebugOutputHook(TvDebugOutputHook hook, void* context);
+
+// The path of the local datagram socket that a trace viewer binds; every
+// debug-output string is sent there as one datagram while it is bound.
+WINBASEAPI const char* WINAPI TvDebugOutputSocketPath(void);
+
+// ---- crypt32: certificate contexts -----------------------------------------
+
+// The number of certificate contexts alive in this process (created and not
+// yet freed to a reference count of zero).
+WINBASEAPI LONG WINAPI TvLiveCertificateContexts(void);
+
+// ---- advapi32: provider ------------------------------------------------------
+
+// ---- ole32 / oleaut32 --------------------------------------------------------
+
+// ---- user32 --------------------------------------------------------------------

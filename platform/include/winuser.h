@@ -1,0 +1,4 @@
+// Declared by the COM runtime of the stand-in.
+#pragma once
+
+#include "windef.h"

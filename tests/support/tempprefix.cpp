@@ -1,0 +1,37 @@
+#include "support/tempprefix.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace tvtest {
+
+TempPrefix::TempPrefix() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "tellvane-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+  if (const char* previous = std::getenv("TELLVANE_PREFIX")) {
+    previous_ = previous;
+    hadPrevious_ = true;
+  }
+  setenv("TELLVANE_PREFIX", path_.c_str(), 1);
+}
+
+TempPrefix::~TempPrefix() {
+  if (hadPrevious_)
+    setenv("TELLVANE_PREFIX", previous_.c_str(), 1);
+  else
+    unsetenv("TELLVANE_PREFIX");
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+}  // namespace tvtest
