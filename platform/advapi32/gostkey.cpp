@@ -130,8 +130,9 @@ GostPrivateKey GostPrivateKey::fromPkcs8(const std::string& pem, const char* pas
   const gnutls_datum_t data = view(pem.data(), pem.size());
   const unsigned flags = password == nullptr ? GNUTLS_PKCS_PLAIN : 0;
   const int imported = gnutls_x509_privkey_import_pkcs8(raw, &data, GNUTLS_X509_FMT_PEM, password, flags);
-  if (imported == GNUTLS_E_DECRYPTION_FAILED && password != nullptr) fail(SCARD_W_WRONG_CHV);
-  if (imported < 0) failImport(imported, NTE_BAD_KEYSET);
+  // A wrong password shows as failed decryption, or, when the padding came
+  // out right by chance, as garbage that is no key.
+  if (imported < 0) failImport(imported, password != nullptr ? SCARD_W_WRONG_CHV : NTE_BAD_KEYSET);
 
   gnutls_privkey_t key = nullptr;
   if (gnutls_privkey_init(&key) < 0) throw std::bad_alloc();
