@@ -10,6 +10,9 @@
 // process; a null hook removes it. The hook runs on the calling thread.
 typedef void (*TvDebugOutputHook)(const char* text, void* context);
 WINBASEAPI void WINAPI TvSetDebugOutputHook(TvDebugOutputHook hook, void* context);
+// The hook and context installed now (null when none), so that a test can
+// put back what it found.
+WINBASEAPI void WINAPI TvGetDebugOutputHook(TvDebugOutputHook* hook, void** context);
 
 // The path of the local datagram socket that a trace viewer binds; every
 // debug-output string is sent there as one datagram while it is bound.
