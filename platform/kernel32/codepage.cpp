@@ -152,6 +152,15 @@ int wideToUtf8(DWORD flags, const WCHAR* s, size_t n, Output<char>& out) {
   return out.count();
 }
 
+bool hasLoneSurrogate(const WCHAR* s, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    if (!isSurrogate(s[i])) continue;
+    if (!isHighSurrogate(s[i]) || i + 1 == n || !isLowSurrogate(s[i + 1])) return true;
+    ++i;
+  }
+  return false;
+}
+
 // ---- character sets through iconv --------------------------------------------
 
 class Iconv {
@@ -356,8 +365,9 @@ WINBASEAPI int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR l
     const size_t n = sourceLength(lpMultiByteStr, cbMultiByte);
     const auto* bytes = reinterpret_cast<const unsigned char*>(lpMultiByteStr);
     Output<WCHAR> out(lpWideCharStr, cchWideChar);
-    if (page.utf8) return utf8ToWide(dwFlags, bytes, n, out);
+    if (page.utf8 && CodePage == CP_UTF8) return utf8ToWide(dwFlags, bytes, n, out);
     tv::require((dwFlags & ~(MB_PRECOMPOSED | MB_ERR_INVALID_CHARS)) == 0, ERROR_INVALID_FLAGS);
+    if (page.utf8) return utf8ToWide(dwFlags & MB_ERR_INVALID_CHARS, bytes, n, out);
     if (const SingleByteSet* set = singleByteSet(page.charset)) return singleByteToWide(*set, dwFlags, bytes, n, out);
     return multiByteToWide(page.charset, dwFlags, lpMultiByteStr, n, out);
   });
@@ -373,10 +383,20 @@ WINBASEAPI int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR 
     const ResolvedPage page = resolveCodePage(CodePage);
     const size_t n = sourceLength(lpWideCharStr, cchWideChar);
     Output<char> out(lpMultiByteStr, cbMultiByte);
-    if (page.utf8) {
+    if (page.utf8 && CodePage == CP_UTF8) {
       // UTF-8 has no default character.
       tv::require(lpDefaultChar == nullptr && lpUsedDefaultChar == nullptr);
       return wideToUtf8(dwFlags, lpWideCharStr, n, out);
+    }
+    if (page.utf8) {
+      // The ANSI code page of a UTF-8 locale takes the arguments callers
+      // give any ANSI code page; a replaced lone surrogate counts as the
+      // default character.
+      tv::require((dwFlags & ~WC_NO_BEST_FIT_CHARS) == 0, ERROR_INVALID_FLAGS);
+      if (lpUsedDefaultChar != nullptr) *lpUsedDefaultChar = FALSE;
+      const int count = wideToUtf8(0, lpWideCharStr, n, out);
+      if (lpUsedDefaultChar != nullptr) *lpUsedDefaultChar = hasLoneSurrogate(lpWideCharStr, n) ? TRUE : FALSE;
+      return count;
     }
     tv::require((dwFlags & ~WC_NO_BEST_FIT_CHARS) == 0, ERROR_INVALID_FLAGS);
     if (lpUsedDefaultChar != nullptr) *lpUsedDefaultChar = FALSE;

@@ -22,6 +22,14 @@
 
 namespace {
 
+// Specific access rights and flags of CreateFile that the stand-in knows.
+const DWORD kFileReadData = 0x0001;
+const DWORD kFileWriteData = 0x0002;
+const DWORD kFileAppendData = 0x0004;
+const DWORD kAttributeMask = 0x0000FFFF;
+const DWORD kFileFlagRandomAccess = 0x10000000;
+const DWORD kFileFlagSequentialScan = 0x08000000;
+
 // One open file: the descriptor and what the handle may do with it.
 class OpenFile {
  public:
@@ -135,12 +143,16 @@ int openForDisposition(const std::string& path, int accessFlags, DWORD dispositi
   }
 }
 
-HANDLE createFile(const char* name, DWORD access, DWORD shareMode, DWORD disposition) {
+HANDLE createFile(const char* name, DWORD access, DWORD shareMode, DWORD disposition, DWORD flags) {
   tv::require(name != nullptr);
+  // Attributes and caching hints change nothing here; a flag that would
+  // change behaviour (delete on close, overlapped, ...) is refused rather
+  // than ignored.
+  tv::require((flags & ~(kAttributeMask | kFileFlagRandomAccess | kFileFlagSequentialScan)) == 0);
   const std::string path = name;
   if (path.empty()) tv::fail(ERROR_PATH_NOT_FOUND);
-  const bool canRead = access & (GENERIC_READ | GENERIC_ALL);
-  const bool canWrite = access & (GENERIC_WRITE | GENERIC_ALL);
+  const bool canRead = access & (GENERIC_READ | GENERIC_ALL | kFileReadData);
+  const bool canWrite = access & (GENERIC_WRITE | GENERIC_ALL | kFileWriteData | kFileAppendData);
   tv::require(disposition >= CREATE_NEW && disposition <= TRUNCATE_EXISTING);
   tv::require(disposition != TRUNCATE_EXISTING || canWrite);
   const int accessFlags = canWrite ? (canRead ? O_RDWR : O_WRONLY) : O_RDONLY;
@@ -194,10 +206,9 @@ WINBASEAPI HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, D
                                      LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                                      DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
   UNREFERENCED_PARAMETER(lpSecurityAttributes);
-  UNREFERENCED_PARAMETER(dwFlagsAndAttributes);
   UNREFERENCED_PARAMETER(hTemplateFile);
   return tv::win32Value<HANDLE>(INVALID_HANDLE_VALUE, [&] {
-    return createFile(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition);
+    return createFile(lpFileName, dwDesiredAccess, dwShareMode, dwCreationDisposition, dwFlagsAndAttributes);
   });
 }
 

@@ -13,6 +13,8 @@ const DWORD kSupportedFlags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IG
                               FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ARGUMENT_ARRAY |
                               FORMAT_MESSAGE_MAX_WIDTH_MASK;
 
+const DWORD kMaxBuffer = 64 * 1024;
+
 // The table holds English only: the neutral and default languages resolve
 // to it, as they do on an English system.
 bool isEnglishOrDefault(DWORD language) {
@@ -57,7 +59,8 @@ WINBASEAPI DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dw
     const DWORD length = static_cast<DWORD>(message.size());
     if (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
       // lpBuffer is really an LPSTR* that receives a LocalAlloc'd block of at
-      // least nSize characters.
+      // least nSize characters; Windows' buffers stop at 64K.
+      tv::require(nSize <= kMaxBuffer);
       const SIZE_T size = nSize > length ? nSize : length + 1;
       auto* block = static_cast<char*>(LocalAlloc(LMEM_ZEROINIT, size));
       if (block == nullptr) tv::fail(ERROR_NOT_ENOUGH_MEMORY);

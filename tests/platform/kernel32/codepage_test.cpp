@@ -196,6 +196,15 @@ TEST(ThreadCodePage, FollowsAUtf8Locale) {
     EXPECT_EQ(narrow(page, kPrivet + u"\U0001F600"), narrow(CP_UTF8, kPrivet + u"\U0001F600"));
     EXPECT_EQ(widen(page, "\xD0\x96"), u"\u0416");
   }
+  // Unlike CP_UTF8, the ANSI code page takes the arguments any ANSI caller
+  // passes: a default character and MB_PRECOMPOSED.
+  BOOL used = 2;
+  char bytes[16];
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"\u0416\xD800", 2, bytes, sizeof(bytes), "?", &used), 5);
+  EXPECT_EQ(used, TRUE);
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"\u0416", 1, bytes, sizeof(bytes), nullptr, &used), 2);
+  EXPECT_EQ(used, FALSE);
+  EXPECT_EQ(widen(CP_THREAD_ACP, "\xD0\x96", MB_PRECOMPOSED), u"\u0416");
 }
 
 TEST(ThreadCodePage, FollowsACp1251LocaleBothWays) {

@@ -185,6 +185,12 @@ TEST_F(FileTest, OpenFailuresCarryWindowsCodes) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(openError(c.path, GENERIC_READ | GENERIC_WRITE, 0, c.disposition), c.error) << c.name;
+  // A flag the stand-in cannot honour is refused, not ignored.
+  const DWORD deleteOnClose = 0x04000000;
+  SetLastError(0);
+  EXPECT_EQ(CreateFileA(path("file").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, deleteOnClose, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   if (geteuid() != 0) {
     write("private", "x");
     chmod(path("private").c_str(), 0);

@@ -159,6 +159,14 @@ TEST(FormatMessage, AllocatedBufferHonoursMinimumSize) {
   buffer[199] = 'x';
   EXPECT_EQ(std::string(buffer), "The data is invalid.\r\n");
   LocalFree(buffer);
+
+  buffer = nullptr;
+  SetLastError(0);
+  EXPECT_EQ(FormatMessageA(kSystemFlags, nullptr, ERROR_INVALID_DATA, 0x0400, reinterpret_cast<LPSTR>(&buffer),
+                           0xFFFFFFFF, nullptr),
+            0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(buffer, nullptr);
 }
 
 TEST(FormatMessage, InsertsStayUnexpandedOnlyWhenIgnored) {
