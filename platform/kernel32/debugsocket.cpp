@@ -80,6 +80,6 @@ WINBASEAPI const char* WINAPI TvDebugOutputSocketPath(void) {
   thread_local std::string path;
   path = tv::debugSocketPath();
   // The fallback folder under /tmp is made here, for the viewer that binds.
-  tv::makeFolders(folderOf(path), 0700);
+  if (path.compare(0, 14, "/tmp/tellvane-") == 0) tv::makeFolders(folderOf(path), 0700);
   return tv::debugSocketFolderIsPrivate(path) ? path.c_str() : nullptr;
 }

@@ -40,7 +40,11 @@ DWORD win32FromErrno(int error) {
   }
 }
 
-void failFromErrno() { fail(win32FromErrno(errno)); }
+void failFromErrno() {
+  // A failure is never reported as success, even if errno was not set.
+  const int error = errno;
+  fail(error != 0 ? win32FromErrno(error) : ERROR_GEN_FAILURE);
+}
 
 }  // namespace tv
 

@@ -33,7 +33,8 @@ const DWORD kFileFlagSequentialScan = 0x08000000;
 // One open file: the descriptor and what the handle may do with it.
 class OpenFile {
  public:
-  OpenFile(int fd, bool canRead, bool canWrite) : fd_(fd), canRead_(canRead), canWrite_(canWrite) {}
+  OpenFile(int fd, bool canRead, bool canWrite, bool regular)
+      : fd_(fd), canRead_(canRead), canWrite_(canWrite), regular_(regular) {}
   ~OpenFile() { close(fd_); }
   OpenFile(const OpenFile&) = delete;
   OpenFile& operator=(const OpenFile&) = delete;
@@ -41,11 +42,15 @@ class OpenFile {
   int fd() const { return fd_; }
   bool canRead() const { return canRead_; }
   bool canWrite() const { return canWrite_; }
+  // A disk file, which gives or takes all bytes asked for unless its end
+  // comes first; a pipe or device gives what it has.
+  bool regular() const { return regular_; }
 
  private:
   int fd_;
   bool canRead_;
   bool canWrite_;
+  bool regular_;
 };
 
 // The open files by handle. An operation holds its file by shared_ptr, so a
@@ -121,7 +126,8 @@ class Descriptor {  // closes the descriptor unless released to an OpenFile
 // Opens the file as the disposition says; existed tells whether it was
 // there before. Truncation waits for the share lock (see CreateFileA).
 int openForDisposition(const std::string& path, int accessFlags, DWORD disposition, bool& existed) {
-  const int flags = accessFlags | O_CLOEXEC | O_NOCTTY;
+  // Non-blocking, so that opening a FIFO never hangs; cleared after open.
+  const int flags = accessFlags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   for (;;) {
     if (disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) {
       const int fd = open(path.c_str(), flags | O_CREAT | O_EXCL, 0666);
@@ -162,12 +168,13 @@ HANDLE createFile(const char* name, DWORD access, DWORD shareMode, DWORD disposi
   struct stat info;
   if (fstat(fd.get(), &info) != 0) tv::failFromErrno();
   if (S_ISDIR(info.st_mode)) tv::fail(ERROR_ACCESS_DENIED);  // a folder is not opened as a file
+  if (fcntl(fd.get(), F_SETFL, fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK) != 0) tv::failFromErrno();
   if (flock(fd.get(), (shareMode == 0 ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0)
     tv::fail(errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : tv::win32FromErrno(errno));
   if (existed && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) && ftruncate(fd.get(), 0) != 0)
     tv::failFromErrno();
 
-  const HANDLE handle = handles().add(std::make_shared<OpenFile>(fd.release(), canRead, canWrite));
+  const HANDLE handle = handles().add(std::make_shared<OpenFile>(fd.release(), canRead, canWrite, S_ISREG(info.st_mode)));
   // Windows reports whether CREATE_ALWAYS / OPEN_ALWAYS found the file.
   const bool reportsExisting = disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
   SetLastError(reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -220,17 +227,16 @@ WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
     const auto file = handles().find(hFile);
     tv::require(file->canRead(), ERROR_ACCESS_DENIED);
     tv::require(lpBuffer != nullptr || nNumberOfBytesToRead == 0, ERROR_NOACCESS);
-    // A disk file gives all that was asked unless the end comes first; at
-    // the end the call succeeds with 0 bytes.
+    // At the end of a file the call succeeds with 0 bytes.
     auto* buffer = static_cast<char*>(lpBuffer);
     DWORD total = 0;
     while (total < nNumberOfBytesToRead) {
       const ssize_t n = read(file->fd(), buffer + total, nNumberOfBytesToRead - total);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) tv::failFromErrno();
-      if (n == 0) break;
       total += static_cast<DWORD>(n);
       *lpNumberOfBytesRead = total;
+      if (n == 0 || !file->regular()) break;
     }
   });
 }

@@ -170,6 +170,19 @@ TEST_F(DebugSocketTest, WithoutViewerStringsAreDroppedQuickly) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
+TEST_F(DebugSocketTest, WithoutRuntimeFolderSocketLivesInAPrivateTmpFolder) {
+  unsetenv("XDG_RUNTIME_DIR");
+  const char* path = TvDebugOutputSocketPath();
+  ASSERT_NE(path, nullptr);
+  const std::string folder = "/tmp/tellvane-" + std::to_string(getuid());
+  EXPECT_EQ(std::string(path), folder + "/debug.sock");
+  struct stat info;
+  ASSERT_EQ(lstat(folder.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  EXPECT_EQ(info.st_uid, getuid());
+}
+
 TEST_F(DebugSocketTest, FolderWritableByOthersGetsNoOutput) {
   chmod(folder_.c_str(), 0777);
   EXPECT_EQ(TvDebugOutputSocketPath(), nullptr);

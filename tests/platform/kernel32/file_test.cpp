@@ -299,6 +299,13 @@ TEST_F(FileTest, SharedOpenersCoexistButExclusiveOpenerCannotJoin) {
   EXPECT_EQ(openError(file, GENERIC_READ, 0), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 }
 
+TEST_F(FileTest, OpeningAPipeWithoutWriterNeitherHangsNorFails) {
+  ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+  const HANDLE h = open(path("fifo"));
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << lastError_;
+  EXPECT_EQ(read(h, 4), "");
+}
+
 TEST_F(FileTest, DeleteReportsMissingFilesAndFolders) {
   mkdir(path("folder").c_str(), 0700);
   const struct {
