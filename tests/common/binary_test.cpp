@@ -28,8 +28,12 @@ void* operator new(size_t size) {
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }
+// The replacement pair allocates with malloc, so free is its match.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -74,7 +78,7 @@ TEST(BinaryWriter, WritesLittleEndianValuesWithOneCallEach) {
     Bytes bytes;
   } cases[] = {
       {"UInt32 1", [](auto& w) { w.writeUInt32(1); }, {1, 0, 0, 0}},
-      {"UInt64 magic", [](auto& w) { w.writeUInt64(0x414154444E474953ull); }, {'S', 'I', 'G', 'N', 'D', 'A', 'T', 'A'}},
+      {"UInt64 magic", [](auto& w) { w.writeUInt64(0x415441444E474953ull); }, {'S', 'I', 'G', 'N', 'D', 'A', 'T', 'A'}},
       {"Int16 -2", [](auto& w) { w.writeInt16(-2); }, {0xFE, 0xFF}},
       {"UInt16", [](auto& w) { w.writeUInt16(0x1234); }, {0x34, 0x12}},
       {"Int32 min", [](auto& w) { w.writeInt32(INT32_MIN); }, {0, 0, 0, 0x80}},
