@@ -25,7 +25,7 @@ std::string envelope(bool success, const std::string& value) {
 BSTR toBstr(const std::string& text) {
   if (text.size() > static_cast<size_t>(INT_MAX)) throw ComError(E_OUTOFMEMORY);
   int length = static_cast<int>(text.size());
-  std::u16string wide;
+  std::basic_string<WCHAR> wide;
   if (length != 0) {
     int needed = MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), length, nullptr, 0);
     if (needed == 0) raiseLastError();

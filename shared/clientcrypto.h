@@ -3,8 +3,8 @@
 // automation strings and UTF-8.
 #pragma once
 
-#include <oleauto.h>
 #include <windows.h>
+#include <oleauto.h>
 
 #include "common/trace.h"
 
