@@ -1,16 +1,16 @@
-// Text helpers of the COM runtime: UTF-8 and UTF-16 conversions, GUID text
-// and the case-insensitive comparison that oleaut32 uses for names.
+// Text helpers of the COM runtime: GUID text and the case-insensitive
+// comparison that oleaut32 uses for names (UTF conversions are in utf.h).
 #pragma once
 
 #include <guiddef.h>
+
+#include "internal/utf.h"
 
 #include <optional>
 #include <string>
 
 namespace tv {
 
-std::u16string toUtf16(const std::string& utf8);
-std::string toUtf8(const std::u16string& utf16);
 std::u16string fromOleString(const char16_t* text);  // null gives an empty text
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case.
