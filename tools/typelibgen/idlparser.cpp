@@ -462,7 +462,6 @@ class Parser {
     if (attrs.count("restricted")) lib_.flags |= LIBFLAG_FRESTRICTED;
     if (attrs.count("control")) lib_.flags |= LIBFLAG_FCONTROL;
     if (attrs.count("hidden")) lib_.flags |= LIBFLAG_FHIDDEN;
-    lib_.flags |= LIBFLAG_FHASDISKIMAGE;
     expect("{");
     while (!accept("}")) {
       const Attributes inner = attributes();
