@@ -48,6 +48,13 @@ void freeUnusedServers() {
   }
 }
 
+// An export as the function type it has (through void(*)(), the cast GCC
+// accepts between function types).
+template <class Function>
+Function exported(HMODULE module, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
 // The cached server of that path, loaded on first use.
 HRESULT loadServer(const std::u16string& path, Server** out) {
   for (Server& server : servers)
@@ -60,12 +67,12 @@ HRESULT loadServer(const std::u16string& path, Server** out) {
     const DWORD error = GetLastError();
     return error != 0 ? HRESULT_FROM_WIN32(error) : CO_E_DLLNOTFOUND;
   }
-  auto getClassObject = reinterpret_cast<LPFNGETCLASSOBJECT>(GetProcAddress(module, "DllGetClassObject"));
+  auto getClassObject = exported<LPFNGETCLASSOBJECT>(module, "DllGetClassObject");
   if (getClassObject == nullptr) {
     FreeLibrary(module);
     return CO_E_ERRORINDLL;
   }
-  auto canUnloadNow = reinterpret_cast<LPFNCANUNLOADNOW>(GetProcAddress(module, "DllCanUnloadNow"));
+  auto canUnloadNow = exported<LPFNCANUNLOADNOW>(module, "DllCanUnloadNow");
   servers.push_back({path, module, getClassObject, canUnloadNow});
   *out = &servers.back();
   return S_OK;
