@@ -256,9 +256,9 @@ TEST_F(Registration, RemovesItsKeysButNotOthers) {
 }
 
 TEST_F(Registration, RegistersForTheUserAlone) {
-  OLECHAR* path = const_cast<OLECHAR*>(comtest::serverPath().c_str());
+  std::u16string path = comtest::serverPath();
   const std::u16string user = u"Software\\Classes\\";
-  ASSERT_EQ(RegisterTypeLibForUser(tl_.lib, path, nullptr), S_OK);
+  ASSERT_EQ(RegisterTypeLibForUser(tl_.lib, path.data(), nullptr), S_OK);
   EXPECT_TRUE(comtest::keyExists(HKEY_CURRENT_USER, user + libKey + u"\\1.0\\0\\win64"));
   EXPECT_TRUE(comtest::keyExists(HKEY_CURRENT_USER, user + interfaceKey + u"\\TypeLib"));
   EXPECT_FALSE(comtest::keyExists(HKEY_LOCAL_MACHINE, user + libKey));
