@@ -10,19 +10,20 @@
 
 namespace tv {
 
-// One open registry key, closed when the object goes.
-class RegKey {
+// One open registry key, closed when the object goes (named apart from the
+// registry's own key class, which is another type).
+class ComKey {
  public:
   // Null when the key does not exist or cannot be opened.
-  static std::optional<RegKey> open(HKEY root, const std::u16string& path, REGSAM access = KEY_READ);
+  static std::optional<ComKey> open(HKEY root, const std::u16string& path, REGSAM access = KEY_READ);
   // Creates or opens; the status is returned instead of a key on failure.
-  static LSTATUS create(HKEY root, const std::u16string& path, std::optional<RegKey>& key,
+  static LSTATUS create(HKEY root, const std::u16string& path, std::optional<ComKey>& key,
                         bool* created = nullptr);
 
-  RegKey(RegKey&& other) noexcept : key_(other.key_) { other.key_ = nullptr; }
-  RegKey& operator=(RegKey&&) = delete;
-  RegKey(const RegKey&) = delete;
-  ~RegKey();
+  ComKey(ComKey&& other) noexcept : key_(other.key_) { other.key_ = nullptr; }
+  ComKey& operator=(ComKey&&) = delete;
+  ComKey(const ComKey&) = delete;
+  ~ComKey();
 
   HKEY get() const { return key_; }
   // A string value (REG_SZ or REG_EXPAND_SZ); null name for the default.
@@ -31,7 +32,7 @@ class RegKey {
   std::vector<std::u16string> subkeys() const;
 
  private:
-  explicit RegKey(HKEY key) : key_(key) {}
+  explicit ComKey(HKEY key) : key_(key) {}
   HKEY key_;
 };
 

@@ -84,7 +84,7 @@ HRESULT getClassObject(const CLSID& clsid, DWORD context, const IID& iid, void**
   // registered for the requested context.
   if (!(context & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER))) return REGDB_E_CLASSNOTREG;
   const std::u16string classKey = u"CLSID\\" + guidText(clsid);
-  if (!RegKey::open(HKEY_CLASSES_ROOT, classKey)) return REGDB_E_CLASSNOTREG;
+  if (!ComKey::open(HKEY_CLASSES_ROOT, classKey)) return REGDB_E_CLASSNOTREG;
   const std::optional<std::u16string> path = defaultValue(HKEY_CLASSES_ROOT, classKey + u"\\InprocServer32");
   if (!path || path->empty()) return REGDB_E_CLASSNOTREG;
   std::lock_guard<std::recursive_mutex> hold(serversLock);

@@ -46,7 +46,7 @@ HRESULT WINAPI ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID) {
   *lplpszProgID = nullptr;
   return tv::comCall([&] {
     const std::u16string key = u"CLSID\\" + tv::guidText(clsid);
-    if (!tv::RegKey::open(HKEY_CLASSES_ROOT, key)) return REGDB_E_CLASSNOTREG;
+    if (!tv::ComKey::open(HKEY_CLASSES_ROOT, key)) return REGDB_E_CLASSNOTREG;
     const auto progId = tv::defaultValue(HKEY_CLASSES_ROOT, key + u"\\ProgID");
     if (!progId || progId->empty()) return REGDB_E_CLASSNOTREG;
     const size_t bytes = (progId->size() + 1) * sizeof(OLECHAR);

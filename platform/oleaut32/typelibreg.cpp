@@ -71,8 +71,8 @@ void check(LSTATUS status) {
 }
 
 void setKey(const ClassesRoot& root, const std::u16string& path, const std::u16string& value) {
-  std::optional<RegKey> key;
-  check(RegKey::create(root.key, root(path), key));
+  std::optional<ComKey> key;
+  check(ComKey::create(root.key, root(path), key));
   check(key->setText(nullptr, value));
 }
 
@@ -94,8 +94,8 @@ void registerInterface(const ClassesRoot& root, ITypeInfo* info, const std::u16s
   setKey(root, key, name.value());
   setKey(root, key + u"\\ProxyStubClsid", proxy);
   setKey(root, key + u"\\ProxyStubClsid32", proxy);
-  std::optional<RegKey> typelib;
-  check(RegKey::create(root.key, root(key + u"\\TypeLib"), typelib));
+  std::optional<ComKey> typelib;
+  check(ComKey::create(root.key, root(key + u"\\TypeLib"), typelib));
   check(typelib->setText(nullptr, libid));
   check(typelib->setText(u"Version", version));
 }
@@ -115,9 +115,9 @@ HRESULT registerTypeLib(const ClassesRoot& root, ITypeLib* lib, const std::u16st
   setKey(root, key, doc.value().empty() ? name.value() : doc.value());
   setKey(root, key + u"\\" + hex(libAttr.lcid) + u"\\" + syskindName(libAttr.syskind), fullPath);
   setKey(root, key + u"\\FLAGS", toUtf16(std::to_string(libAttr.wLibFlags)));
-  std::optional<RegKey> help;
+  std::optional<ComKey> help;
   bool created = false;
-  check(RegKey::create(root.key, root(key + u"\\HELPDIR"), help, &created));
+  check(ComKey::create(root.key, root(key + u"\\HELPDIR"), help, &created));
   if (helpDir != nullptr)
     check(help->setText(nullptr, helpDir));
   else if (created)
@@ -145,7 +145,7 @@ void unregisterInterfaces(const ClassesRoot& root, ITypeLib* lib) {
       const std::u16string key = root(u"Interface\\" + guidText(attr->guid));
       info->ReleaseTypeAttr(attr);
       if (registered) {
-        if (std::optional<RegKey> open = RegKey::open(root.key, key, KEY_WRITE)) {
+        if (std::optional<ComKey> open = ComKey::open(root.key, key, KEY_WRITE)) {
           for (const char16_t* sub : {u"ProxyStubClsid", u"ProxyStubClsid32", u"TypeLib"})
             RegDeleteKeyW(open->get(), sub);
         }
@@ -162,7 +162,7 @@ HRESULT unregisterTypeLib(const ClassesRoot& root, const GUID& libid, WORD major
   const std::u16string lcidKey = hex(lcid);
   const std::u16string pathKey = lcidKey + u"\\" + syskindName(syskind);
   const std::optional<std::u16string> path = defaultValue(root.key, root(key + u"\\" + pathKey));
-  std::optional<RegKey> version = RegKey::open(root.key, root(key), KEY_READ | KEY_WRITE);
+  std::optional<ComKey> version = ComKey::open(root.key, root(key), KEY_READ | KEY_WRITE);
   if (!path || !version) return TYPE_E_REGISTRYACCESS;
 
   // The library itself says which interface keys are its own.
@@ -187,7 +187,7 @@ HRESULT unregisterTypeLib(const ClassesRoot& root, const GUID& libid, WORD major
 
 // The best registered version: the same major version and the highest minor
 // one not below the requested.
-std::optional<std::u16string> findVersion(const RegKey& library, WORD major, WORD minor) {
+std::optional<std::u16string> findVersion(const ComKey& library, WORD major, WORD minor) {
   std::optional<std::u16string> best;
   long bestMinor = -1;
   for (const std::u16string& name : library.subkeys()) {
@@ -202,7 +202,7 @@ std::optional<std::u16string> findVersion(const RegKey& library, WORD major, WOR
 }
 
 HRESULT queryPath(const GUID& libid, WORD major, WORD minor, LCID lcid, std::u16string& path) {
-  const std::optional<RegKey> library = RegKey::open(HKEY_CLASSES_ROOT, u"TypeLib\\" + guidText(libid));
+  const std::optional<ComKey> library = ComKey::open(HKEY_CLASSES_ROOT, u"TypeLib\\" + guidText(libid));
   if (!library) return TYPE_E_LIBNOTREGISTERED;
   const std::optional<std::u16string> version = findVersion(*library, major, minor);
   if (!version) return TYPE_E_LIBNOTREGISTERED;
@@ -212,7 +212,7 @@ HRESULT queryPath(const GUID& libid, WORD major, WORD minor, LCID lcid, std::u16
   for (LCID candidate : candidates)
     for (SYSKIND syskind : {sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32, SYS_WIN32}) {
       const std::u16string key = *version + u"\\" + hex(candidate) + u"\\" + syskindName(syskind);
-      if (const std::optional<RegKey> at = RegKey::open(library->get(), key)) {
+      if (const std::optional<ComKey> at = ComKey::open(library->get(), key)) {
         if (std::optional<std::u16string> value = at->text()) {
           path = *value;
           return S_OK;

@@ -220,10 +220,10 @@ TEST_F(Registration, WritesTheTypeLibraryAndInterfaceKeys) {
   ASSERT_EQ(QueryPathOfRegTypeLib(kLibidTestServer, 1, 0, 0x0419, &found), S_OK);
   EXPECT_EQ(std::u16string(found), path);
   SysFreeString(found);
-  TypeLib loaded;
+  TypeLib loaded, newerMinor, otherMajor;
   EXPECT_EQ(LoadRegTypeLib(kLibidTestServer, 1, 0, 0, &loaded.lib), S_OK);
-  EXPECT_EQ(LoadRegTypeLib(kLibidTestServer, 1, 1, 0, &loaded.lib), TYPE_E_LIBNOTREGISTERED);
-  EXPECT_EQ(LoadRegTypeLib(kLibidTestServer, 2, 0, 0, &loaded.lib), TYPE_E_LIBNOTREGISTERED);
+  EXPECT_EQ(LoadRegTypeLib(kLibidTestServer, 1, 1, 0, &newerMinor.lib), TYPE_E_LIBNOTREGISTERED);
+  EXPECT_EQ(LoadRegTypeLib(kLibidTestServer, 2, 0, 0, &otherMajor.lib), TYPE_E_LIBNOTREGISTERED);
 }
 
 TEST_F(Registration, LeavesAnExistingHelpFolderAlone) {
