@@ -529,7 +529,9 @@ HRESULT loadTypeLib(const std::u16string& file, ITypeLib** out) {
   const size_t slash = path.find_last_of(u'\\');
   if (!bytes && slash != std::u16string::npos && slash + 1 < path.size() &&
       path.find_first_not_of(u"0123456789", slash + 1) == std::u16string::npos && path.size() - slash <= 6) {
-    resource = static_cast<WORD>(std::stoul(toUtf8(path.substr(slash + 1))));
+    const unsigned long number = std::stoul(toUtf8(path.substr(slash + 1)));
+    if (number > 0xFFFF) return TYPE_E_CANTLOADLIBRARY;
+    resource = static_cast<WORD>(number);
     path.resize(slash);
   }
   std::u16string fullPath = path;

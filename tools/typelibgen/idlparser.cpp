@@ -188,6 +188,7 @@ class Parser {
     Attributes attrs;
     if (!accept("[")) return attrs;
     do {
+      if (lex_.peek().text == "]") break;  // a trailing comma
       const Token name = expectIdent();
       std::string value;
       if (accept("(")) {
