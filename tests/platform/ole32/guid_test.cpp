@@ -61,13 +61,4 @@ TEST(GuidText, RefusesMalformedTextThatNamesNoClass) {
   }
 }
 
-TEST(TaskMemory, AllocatesAndFrees) {
-  void* p = CoTaskMemAlloc(16);
-  ASSERT_NE(p, nullptr);
-  p = CoTaskMemRealloc(p, 4096);
-  ASSERT_NE(p, nullptr);
-  CoTaskMemFree(p);
-  CoTaskMemFree(nullptr);
-}
-
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <oleauto.h>
 
+#include <unistd.h>
+
 #include <fstream>
 #include <iterator>
 
@@ -191,6 +193,7 @@ class Registration : public TypeLibrary {
 
 TEST_F(Registration, WritesTheTypeLibraryAndInterfaceKeys) {
   const std::u16string path = comtest::serverPath();
+  EXPECT_FALSE(comtest::keyExists(HKEY_CLASSES_ROOT, libKey));  // loading it by full path registered nothing
   ASSERT_EQ(RegisterTypeLib(tl_.lib, path.c_str(), nullptr), S_OK);
   const std::u16string folder = path.substr(0, path.rfind(u'/'));
   const struct {
@@ -267,6 +270,21 @@ TEST_F(Registration, RegistersForTheUserAlone) {
   ASSERT_EQ(UnRegisterTypeLibForUser(kLibidTestServer, 1, 0, 0, SYS_WIN64), S_OK);
   EXPECT_FALSE(comtest::keyExists(HKEY_CURRENT_USER, user + libKey));
   EXPECT_FALSE(comtest::keyExists(HKEY_CURRENT_USER, user + interfaceKey));
+}
+
+TEST_F(Registration, RegistersALibraryNamedWithoutItsFolder) {
+  const std::u16string path = comtest::serverPath();
+  const size_t slash = path.rfind(u'/');
+  const std::string folder(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(slash));
+  char previous[4096];
+  ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(chdir(folder.c_str()), 0);
+  TypeLib relative;
+  const HRESULT hr = LoadTypeLib((u"." + path.substr(slash)).c_str(), &relative.lib);
+  ASSERT_EQ(chdir(previous), 0);
+  ASSERT_EQ(hr, S_OK);
+  // Registered under the full path it was found at; a full path registers nothing.
+  EXPECT_EQ(regText(HKEY_CLASSES_ROOT, libKey + u"\\1.0\\0\\win64"), path);
 }
 
 }  // namespace
