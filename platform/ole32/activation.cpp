@@ -4,8 +4,8 @@
 #include <objbase.h>
 
 #include <atomic>
+#include <list>
 #include <mutex>
-#include <vector>
 
 #include "internal/comregistry.h"
 #include "internal/comtext.h"
@@ -31,10 +31,11 @@ struct Server {
   LPFNCANUNLOADNOW canUnloadNow;  // may be null: such a server stays loaded
 };
 
-// Loaded servers, each held by one LoadLibraryW reference. Recursive, since
-// a server may create objects of other servers while it is being asked.
+// Loaded servers, each held by one LoadLibraryW reference. The lock is
+// recursive and the list keeps its elements in place, since a server may
+// create objects of other servers while it is being asked for a factory.
 std::recursive_mutex serversLock;
-std::vector<Server> servers;
+std::list<Server> servers;
 
 void freeUnusedServers() {
   std::lock_guard<std::recursive_mutex> hold(serversLock);
