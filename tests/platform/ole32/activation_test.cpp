@@ -73,6 +73,19 @@ TEST_F(Server, ResolvesProgIdsThroughCurVer) {
   ASSERT_EQ(CLSIDFromString(u"Tv.Greeter", &clsid), S_OK);  // a ProgID is a class string too
   EXPECT_TRUE(IsEqualGUID(clsid, kClsidGreeter));
 
+  // Versions that name each other end in an error, not in a hang.
+  for (const auto& [from, to] : {std::pair{u"Tv.Loop.A", u"Tv.Loop.B"}, std::pair{u"Tv.Loop.B", u"Tv.Loop.A"}}) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, (std::u16string(from) + u"\\CurVer").c_str(), 0, nullptr, 0,
+                              KEY_WRITE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const std::u16string value = to;
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(WCHAR)));
+    RegCloseKey(key);
+  }
+  EXPECT_EQ(CLSIDFromProgID(u"Tv.Loop.A", &clsid), CO_E_CLASSSTRING);
+
   LPOLESTR progId = nullptr;
   ASSERT_EQ(ProgIDFromCLSID(kClsidGreeter, &progId), S_OK);
   EXPECT_EQ(std::u16string(progId), u"Tv.Greeter.1");
