@@ -249,12 +249,12 @@ class Snapshot {
  public:
   const RegKey& hive(Hive which) {
     auto& slot = which == Hive::Machine ? machine_ : user_;
-    if (!slot) slot = loadHive(which);
+    if (!slot) slot = readHive(which);
     return *slot;
   }
 
  private:
-  std::unique_ptr<RegKey> machine_, user_;
+  std::shared_ptr<const RegKey> machine_, user_;
 };
 
 // One read-modify-write of the hives a root needs, under their locks (the
