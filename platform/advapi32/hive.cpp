@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 #include <string>
 
 namespace tv {
@@ -51,6 +52,38 @@ void writeAll(int fd, const std::string& text) {
   }
 }
 
+std::unique_ptr<RegKey> parseFile(Hive hive, int fd) {
+  std::string text;
+  char buffer[65536];
+  while (true) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    require(n >= 0, ERROR_CANTREAD);
+    if (n == 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  return parseRegFile(text, rootName(hive));
+}
+
+// The last hive read from each file. Its file stays open, so that its inode
+// cannot be given to a later version of the hive: a file with the same
+// inode, size and time is then the same file (hives are replaced, never
+// rewritten in place, and an edit in place changes the size or the time).
+struct CachedHive {
+  std::string path;
+  std::unique_ptr<Descriptor> file;
+  struct stat identity {};
+  std::shared_ptr<const RegKey> root;
+};
+
+std::mutex cacheMutex;
+CachedHive cache[2];
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
 }  // namespace
 
 std::unique_ptr<RegKey> loadHive(Hive hive) {
@@ -59,16 +92,27 @@ std::unique_ptr<RegKey> loadHive(Hive hive) {
     require(errno == ENOENT, ERROR_CANTREAD);
     return std::make_unique<RegKey>(rootName(hive));
   }
-  std::string text;
-  char buffer[65536];
-  while (true) {
-    ssize_t n = read(file.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    require(n >= 0, ERROR_CANTREAD);
-    if (n == 0) break;
-    text.append(buffer, static_cast<size_t>(n));
+  return parseFile(hive, file.get());
+}
+
+std::shared_ptr<const RegKey> readHive(Hive hive) {
+  std::string path = hivePath(hive);
+  auto file = std::make_unique<Descriptor>(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file->get() < 0) {
+    require(errno == ENOENT, ERROR_CANTREAD);
+    return std::make_shared<const RegKey>(rootName(hive));
   }
-  return parseRegFile(text, rootName(hive));
+  struct stat identity {};
+  require(fstat(file->get(), &identity) == 0, ERROR_CANTREAD);
+  CachedHive& cached = cache[hive == Hive::Machine ? 0 : 1];
+  {
+    std::lock_guard<std::mutex> guard(cacheMutex);
+    if (cached.root && cached.path == path && sameFile(cached.identity, identity)) return cached.root;
+  }
+  std::shared_ptr<const RegKey> root = parseFile(hive, file->get());
+  std::lock_guard<std::mutex> guard(cacheMutex);
+  cached = CachedHive{path, std::move(file), identity, root};
+  return root;
 }
 
 HiveLock::HiveLock(Hive hive) : hive_(hive), fd_(-1) {

@@ -249,12 +249,12 @@ class Snapshot {
  public:
   const RegKey& hive(Hive which) {
     auto& slot = which == Hive::Machine ? machine_ : user_;
-    if (!slot) slot = loadHive(which);
+    if (!slot) slot = readHive(which);
     return *slot;
   }
 
  private:
-  std::unique_ptr<RegKey> machine_, user_;
+  std::shared_ptr<const RegKey> machine_, user_;
 };
 
 // One read-modify-write of the hives a root needs, under their locks (the
@@ -425,9 +425,10 @@ using namespace tv;
 LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass, DWORD dwOptions,
                                REGSAM samDesired, const LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                                PHKEY phkResult, LPDWORD lpdwDisposition) {
-  (void)Reserved, (void)lpClass, (void)dwOptions, (void)samDesired, (void)lpSecurityAttributes;
+  (void)lpClass, (void)dwOptions, (void)samDesired, (void)lpSecurityAttributes;
+  if (phkResult == nullptr) return ERROR_BADKEY;
   return registryCall([&] {
-    require(phkResult != nullptr && lpSubKey != nullptr);
+    require(Reserved == 0);
     Location parent = locationOf(hKey);
     Location location{parent.root, joined(parent.path, parsePath(lpSubKey))};
     bool created = createKey(parent, location);
@@ -438,8 +439,16 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWS
 
 LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
   (void)ulOptions, (void)samDesired;
+  if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
+  *phkResult = nullptr;
+  // A predefined key opened without a subkey is that key itself.
+  if ((lpSubKey == nullptr || lpSubKey[0] == 0) && predefinedIndex(hKey) >= 0) {
+    *phkResult = hKey;
+    return ERROR_SUCCESS;
+  }
+  // The classes root alone allows one leading backslash.
+  if (hKey == HKEY_CLASSES_ROOT && lpSubKey != nullptr && lpSubKey[0] == u'\\') ++lpSubKey;
   return registryCall([&] {
-    require(phkResult != nullptr);
     Location parent = locationOf(hKey);
     Location location{parent.root, joined(parent.path, parsePath(lpSubKey))};
     Snapshot snapshot;
@@ -471,9 +480,8 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DW
 
 LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                                 LPBYTE lpData, LPDWORD lpcbData) {
-  (void)lpReserved;
   return registryCall([&] {
-    require(lpData == nullptr || lpcbData != nullptr);
+    require((lpData == nullptr || lpcbData != nullptr) && lpReserved == nullptr);
     Location location = locationOf(hKey);
     Snapshot snapshot;
     const RegKey* key = valueKey(snapshot, location);
@@ -486,7 +494,17 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
     require(value != nullptr, ERROR_FILE_NOT_FOUND);
     if (lpType != nullptr) *lpType = value->type;
     if (lpcbData == nullptr) return;
+    DWORD room = *lpcbData;
     copyOut(value->data.data(), static_cast<DWORD>(value->data.size()), lpData, lpcbData);
+    // A string stored without its terminating zero gets one in the
+    // caller's buffer when there is room for it, as Windows does.
+    DWORD size = *lpcbData;
+    bool text = value->type == REG_SZ || value->type == REG_EXPAND_SZ || value->type == REG_MULTI_SZ;
+    if (lpData != nullptr && text && size >= sizeof(WCHAR) && size + sizeof(WCHAR) <= room &&
+        (lpData[size - 2] != 0 || lpData[size - 1] != 0)) {
+      lpData[size] = 0;
+      lpData[size + 1] = 0;
+    }
   });
 }
 
@@ -541,9 +559,8 @@ LSTATUS WINAPI RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey) {
 
 LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
                              LPWSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
-  (void)lpReserved;
   return registryCall([&] {
-    require(lpName != nullptr && lpcchName != nullptr);
+    require(lpName != nullptr && lpcchName != nullptr && lpReserved == nullptr);
     Location location = locationOf(hKey);
     Snapshot snapshot;
     std::vector<std::u16string> names = childNames(snapshot, location);

@@ -15,9 +15,14 @@ namespace tv {
 
 enum class Hive { Machine, User };
 
-// The hive as it is now; an empty hive when its file does not exist yet.
-// A file that does not parse fails with ERROR_BADDB and is left alone.
+// The hive as it is now, to change; an empty hive when its file does not
+// exist yet. A file that does not parse fails with ERROR_BADDB and is left
+// alone.
 std::unique_ptr<RegKey> loadHive(Hive hive);
+
+// The hive as it is now, to read: parsed again only when the file has
+// changed since the last call.
+std::shared_ptr<const RegKey> readHive(Hive hive);
 
 // Holds a hive's lock for one read-modify-write.
 class HiveLock {

@@ -32,6 +32,27 @@ link_map* programModule() {
 
 HMODULE handleOf(link_map* map) { return reinterpret_cast<HMODULE>(map); }
 
+// Visits the loaded objects until visit returns true; the loader's list
+// cannot change meanwhile, since dl_iterate_phdr holds its lock while its
+// callback runs.
+template <class Visit>
+link_map* findLoaded(Visit visit) {
+  struct Search {
+    Visit& visit;
+    link_map* first;
+    link_map* found;
+  } search{visit, programModule(), nullptr};  // found before the loader's lock is taken
+  dl_iterate_phdr(
+      [](dl_phdr_info*, size_t, void* data) {
+        auto* s = static_cast<Search*>(data);
+        for (link_map* map = s->first; map != nullptr && s->found == nullptr; map = map->l_next)
+          if (s->visit(map)) s->found = map;
+        return 1;
+      },
+      &search);
+  return search.found;
+}
+
 // The object that holds an address, or null.
 link_map* moduleAt(const void* address) {
   Dl_info info;
@@ -52,11 +73,10 @@ link_map* moduleNamed(const std::string& name) {
     char resolved[PATH_MAX];
     if (realpath(name.c_str(), resolved) != nullptr) wanted = resolved;
   }
-  for (link_map* map = programModule(); map != nullptr; map = map->l_next) {
+  return findLoaded([&](link_map* map) {
     std::string path = modulePath(map);
-    if (wantPath ? path == wanted : baseName(path) == wanted) return map;
-  }
-  return nullptr;
+    return wantPath ? path == wanted : baseName(path) == wanted;
+  });
 }
 
 // Adds one reference to a loaded object, as LoadLibrary would.
@@ -75,9 +95,9 @@ std::string narrowName(LPCWSTR name) {
 
 link_map* loadedModule(HMODULE module) {
   if (module == nullptr) return programModule();
-  for (link_map* map = programModule(); map != nullptr; map = map->l_next)
-    if (handleOf(map) == module) return map;
-  fail(ERROR_INVALID_HANDLE);
+  link_map* map = findLoaded([&](link_map* candidate) { return handleOf(candidate) == module; });
+  require(map != nullptr, ERROR_INVALID_HANDLE);
+  return map;
 }
 
 std::string modulePath(link_map* module) {

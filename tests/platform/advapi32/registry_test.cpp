@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -242,6 +243,20 @@ TEST_F(Registry, QueryValueFollowsTheSizeProtocol) {
   // A key's default value that was never set does not exist either.
   EXPECT_EQ(RegQueryValueExW(key, nullptr, nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegQueryValueExW(key, u"text", nullptr, nullptr, exact, nullptr), ERROR_INVALID_PARAMETER);
+
+  // A string stored without its zero gets one when the buffer has room,
+  // and never a byte beyond the buffer when it has not.
+  const char16_t raw[] = {u'a', u'b', u'c'};
+  ASSERT_EQ(RegSetValueExW(key, u"raw", 0, REG_SZ, reinterpret_cast<const BYTE*>(raw), 6), ERROR_SUCCESS);
+  WCHAR roomy[4] = {0xcccc, 0xcccc, 0xcccc, 0xcccc};
+  size = sizeof roomy;
+  EXPECT_EQ(RegQueryValueExW(key, u"raw", nullptr, nullptr, reinterpret_cast<BYTE*>(roomy), &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 6u);
+  EXPECT_EQ(std::u16string(roomy), u"abc");
+  auto tight = std::make_unique<BYTE[]>(6);
+  size = 6;
+  EXPECT_EQ(RegQueryValueExW(key, u"raw", nullptr, nullptr, tight.get(), &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 6u);
 }
 
 TEST_F(Registry, DeletingKeysValuesAndTrees) {
@@ -296,6 +311,17 @@ TEST_F(Registry, RejectsBadHandlesAndPaths) {
   EXPECT_EQ(create(HKEY_CURRENT_USER, u"line\nbreak", key), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(open(HKEY_CURRENT_USER, u"Software\\Nothing", key), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegSetValueExW(HKEY_CURRENT_USER, u"x", 0, REG_BINARY, nullptr, 4), ERROR_NOACCESS);
+  EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"x", 0, nullptr, 0, KEY_READ, nullptr, nullptr, nullptr),
+            ERROR_BADKEY);
+
+  // A predefined key opened without a subkey is itself; the classes root
+  // allows one leading backslash.
+  HKEY same = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, nullptr, 0, KEY_READ, &same), ERROR_SUCCESS);
+  EXPECT_EQ(same, HKEY_LOCAL_MACHINE);
+  Key classes;
+  ASSERT_EQ(create(HKEY_LOCAL_MACHINE, u"Software\\Classes\\.txt", classes), ERROR_SUCCESS);
+  EXPECT_EQ(open(HKEY_CLASSES_ROOT, u"\\.txt", key), ERROR_SUCCESS);
 }
 
 TEST_F(Registry, CorruptHiveIsReportedAndLeftAlone) {
@@ -411,6 +437,12 @@ TEST_F(ClassesRoot, OverrideSendsClassesToTheUserForThisProcess) {
 
 TEST_F(Registry, TwoProcessesWritingAtOnceKeepEveryChange) {
   constexpr int perProcess = 40;
+  {
+    Key race;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, u"Software\\Race", race), ERROR_SUCCESS);
+    // This process has now read the hive; it must see the others' changes.
+    EXPECT_TRUE(subkeys(race).empty());
+  }
   pid_t children[2];
   for (int p = 0; p < 2; ++p) {
     children[p] = fork();
