@@ -130,6 +130,7 @@ class Desktop : public ::testing::Test {
   void SetUp() override {
     tvtest::writeFile(prefix_ / "bin/zenity",
                       "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > \"$FAKE_ZENITY_ARGS\"\n"
+                      "[ -n \"$FAKE_ZENITY_ERROR\" ] && echo \"$FAKE_ZENITY_ERROR\" >&2\n"
                       "exit \"$FAKE_ZENITY_EXIT\"\n");
     chmod((prefix_ / "bin/zenity").c_str(), 0700);
   }
@@ -174,13 +175,19 @@ TEST_F(Desktop, ShowsADialogAndWaitsForItsButton) {
 }
 
 TEST_F(Desktop, FallsBackWhenTheDialogCannotBeShown) {
-  // zenity fails (no display it can reach): the box goes to the terminal.
-  ScopedEnv exit("FAKE_ZENITY_EXIT", "255");
-  Terminal terminal;
-  EXPECT_EQ(inChild([] { return MessageBoxW(nullptr, u"Body", u"Title", MB_OK) == IDOK ? 0 : 1; },
-                    terminal.master()),
-            0);
-  EXPECT_EQ(terminal.written(), "[Title]\r\nBody\r\n");
+  // zenity fails, on its own or for want of a display it can reach: the
+  // box goes to the terminal.
+  struct Case {
+    const char* exit;
+    const char* error;
+  } cases[] = {{"255", ""}, {"1", "(zenity:1): Gtk-WARNING **: cannot open display: :77"}};
+  for (const Case& c : cases) {
+    ScopedEnv exit("FAKE_ZENITY_EXIT", c.exit);
+    ScopedEnv error("FAKE_ZENITY_ERROR", c.error);
+    Terminal terminal;
+    EXPECT_EQ(inChild([] { return MessageBoxW(nullptr, u"Body", u"Title", MB_YESNO); }, terminal.master()), IDYES);
+    EXPECT_EQ(terminal.written(), "[Title]\r\nBody\r\n");
+  }
 }
 
 TEST(MessageBox, WritesCaptionAndTextToTheTerminal) {
