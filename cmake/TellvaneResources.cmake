@@ -26,6 +26,9 @@
 # GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, (LPCWSTR)&anyFunctionOfIt, &h).
 
 set(TELLVANE_RESOURCES_DIR "${CMAKE_CURRENT_LIST_DIR}")
+if(WIN32)
+  enable_language(RC)
+endif()
 
 # The VERSIONINFO statement of a .rc script, from a "Name = value" file.
 function(_tellvane_rc_version out id file)
