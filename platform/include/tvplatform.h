@@ -7,12 +7,21 @@
 // ---- kernel32: debug output ------------------------------------------------
 
 // Receives every string handed to OutputDebugStringA, unchanged. One hook per
-// process; a null hook removes it. The hook runs on the calling thread.
+// process; a null hook removes it. The hook runs on the calling thread, may
+// be called from several threads at once, and must not set a hook itself;
+// once TvSetDebugOutputHook returns, the old hook is no longer running.
 typedef void (*TvDebugOutputHook)(const char* text, void* context);
 WINBASEAPI void WINAPI TvSetDebugOutputHook(TvDebugOutputHook hook, void* context);
+// The hook and context installed now (null when none), so that a test can
+// put back what it found.
+WINBASEAPI void WINAPI TvGetDebugOutputHook(TvDebugOutputHook* hook, void** context);
 
 // The path of the local datagram socket that a trace viewer binds; every
-// debug-output string is sent there as one datagram while it is bound.
+// debug-output string is sent there as one datagram while it is bound
+// (strings over 64 KiB as several). $XDG_RUNTIME_DIR/tellvane-debug.sock, or
+// /tmp/tellvane-<uid>/debug.sock (the folder is made, mode 0700). Null when
+// the folder is not this user's alone: output is then never sent there.
+// The text lives until the thread's next call.
 WINBASEAPI const char* WINAPI TvDebugOutputSocketPath(void);
 
 // ---- crypt32: certificate contexts -----------------------------------------

@@ -64,12 +64,14 @@ const MessageEntry kMessageTable[] = {
     {ERROR_RESOURCE_DATA_NOT_FOUND, "The specified image file did not contain a resource section."},
     {ERROR_RESOURCE_TYPE_NOT_FOUND, "The specified resource type cannot be found in the image file."},
     {ERROR_RESOURCE_NAME_NOT_FOUND, "The specified resource name cannot be found in the image file."},
+    {ERROR_RESOURCE_LANG_NOT_FOUND, "The specified resource language ID cannot be found in the image file."},
 
     {(DWORD)E_NOTIMPL, "Not implemented"},
     {(DWORD)E_NOINTERFACE, "No such interface supported"},
     {(DWORD)E_POINTER, "Invalid pointer"},
     {(DWORD)E_ABORT, "Operation aborted"},
     {(DWORD)E_FAIL, "Unspecified error"},
+    {(DWORD)E_UNEXPECTED, "Catastrophic failure"},
     {(DWORD)RPC_E_CHANGED_MODE, "Cannot change thread mode after it is set."},
     {(DWORD)DISP_E_UNKNOWNINTERFACE, "Unknown interface."},
     {(DWORD)DISP_E_MEMBERNOTFOUND, "Member not found."},
@@ -158,7 +160,6 @@ const MessageEntry kMessageTable[] = {
     {(DWORD)CRYPT_E_ASN1_BADTAG, "ASN1 bad tag value met."},
     {(DWORD)SCARD_W_WRONG_CHV, "The card cannot be accessed because the wrong PIN was presented."},
     {(DWORD)SCARD_W_CANCELLED_BY_USER, "The action was cancelled by the user."},
-    {(DWORD)E_UNEXPECTED, "Catastrophic failure"},
 };
 
 const size_t kMessageTableSize = sizeof(kMessageTable) / sizeof(kMessageTable[0]);

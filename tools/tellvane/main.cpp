@@ -1,12 +1,37 @@
 // The tellvane command: the host that drives the component from a shell.
+#include "commands.h"
+
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 
+namespace {
+
+struct Command {
+  const char* name;
+  int (*run)(const tool::Arguments&);
+  const char* summary;
+};
+
+const Command kCommands[] = {
+    {"trace", tool::runTrace, "show the debug output of every process using the platform"},
+};
+
+int usage(FILE* out) {
+  std::fprintf(out, "usage: tellvane <command> [arguments]\n\ncommands:\n");
+  for (const Command& command : kCommands) std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
+  return out == stdout ? 0 : 2;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc < 2 || std::strcmp(argv[1], "help") == 0) {
-    std::printf("usage: tellvane <command>\n");
-    return argc < 2 ? 1 : 0;
+  std::setlocale(LC_ALL, "");
+  if (argc < 2) return usage(stderr);
+  if (std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0) return usage(stdout);
+  for (const Command& command : kCommands) {
+    if (std::strcmp(argv[1], command.name) == 0) return command.run(tool::Arguments(argv + 2, argv + argc));
   }
   std::fprintf(stderr, "tellvane: unknown command '%s'\n", argv[1]);
-  return 1;
+  return usage(stderr);
 }

@@ -1,0 +1,80 @@
+// kernel32: the debug output. Each string goes unchanged to whoever listens:
+// the in-process hook of a host or test, and the datagram socket that a
+// trace viewer binds. With no listener it is lost, as on Windows.
+#include "internal/debugsocket.h"
+
+#include <tvplatform.h>
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+
+namespace {
+
+struct Hook {
+  TvDebugOutputHook function = nullptr;
+  void* context = nullptr;
+};
+
+// Writers of the debug output hold the lock shared while the hook runs, so
+// that once TvSetDebugOutputHook returns no call of the old hook is running.
+std::shared_mutex hookLock;
+Hook hook;
+std::atomic<bool> hookInstalled{false};
+// A hook that writes debug output itself runs again without a second lock.
+thread_local bool insideHook = false;
+
+void callHook(const char* text) {
+  if (insideHook) {
+    hook.function(text, hook.context);
+    return;
+  }
+  if (!hookInstalled.load(std::memory_order_acquire)) return;
+  std::shared_lock<std::shared_mutex> lock(hookLock);
+  if (hook.function == nullptr) return;
+  insideHook = true;
+  try {
+    hook.function(text, hook.context);
+  } catch (...) {
+    // A throwing hook must not unwind through a C caller.
+  }
+  insideHook = false;
+}
+
+}  // namespace
+
+WINBASEAPI void WINAPI TvSetDebugOutputHook(TvDebugOutputHook function, void* context) {
+  std::unique_lock<std::shared_mutex> lock(hookLock);
+  hook = Hook{function, context};
+  hookInstalled.store(function != nullptr, std::memory_order_release);
+}
+
+WINBASEAPI void WINAPI TvGetDebugOutputHook(TvDebugOutputHook* function, void** context) {
+  std::shared_lock<std::shared_mutex> lock(hookLock);
+  if (function != nullptr) *function = hook.function;
+  if (context != nullptr) *context = hook.context;
+}
+
+WINBASEAPI void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
+  if (lpOutputString == nullptr) return;
+  const DWORD lastError = GetLastError();  // tracing never disturbs the caller's last error
+  callHook(lpOutputString);
+  tv::sendDebugDatagram(lpOutputString);
+  SetLastError(lastError);
+}
+
+WINBASEAPI void WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {
+  if (lpOutputString == nullptr) return;
+  const DWORD lastError = GetLastError();
+  std::string narrow;
+  const int size = WideCharToMultiByte(CP_ACP, 0, lpOutputString, -1, nullptr, 0, nullptr, nullptr);
+  if (size > 0) {
+    narrow.resize(static_cast<size_t>(size));
+    WideCharToMultiByte(CP_ACP, 0, lpOutputString, -1, narrow.data(), size, nullptr, nullptr);
+    narrow.resize(static_cast<size_t>(size) - 1);
+  }
+  SetLastError(lastError);
+  OutputDebugStringA(narrow.c_str());
+}

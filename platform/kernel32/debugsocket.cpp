@@ -1,0 +1,85 @@
+// kernel32: the datagram side of the debug output.
+#include "internal/debugsocket.h"
+
+#include "internal/prefix.h"
+
+#include <tvplatform.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+// A datagram larger than the socket buffer is refused, so long texts go as
+// several datagrams of this size.
+const size_t kMaxDatagram = 64 * 1024;
+
+std::string folderOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+int senderSocket() {
+  static const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  return fd;
+}
+
+// The last folder found private, so a steady stream of output costs one
+// send each and not a stat as well.
+std::mutex checkedLock;
+std::string checkedFolder;
+
+bool folderChecked(const std::string& folder) {
+  std::lock_guard<std::mutex> lock(checkedLock);
+  if (folder == checkedFolder) return true;
+  if (!tv::debugSocketFolderIsPrivate(folder + "/")) return false;
+  checkedFolder = folder;
+  return true;
+}
+
+}  // namespace
+
+namespace tv {
+
+std::string debugSocketPath() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && runtime[0] == '/') return std::string(runtime) + "/tellvane-debug.sock";
+  return "/tmp/tellvane-" + std::to_string(getuid()) + "/debug.sock";
+}
+
+bool debugSocketFolderIsPrivate(const std::string& socketPath) {
+  struct stat info;
+  if (lstat(folderOf(socketPath).c_str(), &info) != 0) return false;
+  return S_ISDIR(info.st_mode) && info.st_uid == getuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+void sendDebugDatagram(const char* text) {
+  const std::string path = debugSocketPath();
+  sockaddr_un address{};
+  if (path.size() >= sizeof(address.sun_path)) return;
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  const int fd = senderSocket();
+  if (fd < 0 || !folderChecked(folderOf(path))) return;
+  size_t length = std::strlen(text);
+  do {
+    const size_t piece = length < kMaxDatagram ? length : kMaxDatagram;
+    if (sendto(fd, text, piece, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address),
+               sizeof(address)) < 0)
+      return;
+    text += piece;
+    length -= piece;
+  } while (length > 0);
+}
+
+}  // namespace tv
+
+WINBASEAPI const char* WINAPI TvDebugOutputSocketPath(void) {
+  thread_local std::string path;
+  path = tv::debugSocketPath();
+  // The fallback folder under /tmp is made here, for the viewer that binds.
+  if (path.compare(0, 14, "/tmp/tellvane-") == 0) tv::makeFolders(folderOf(path), 0700);
+  return tv::debugSocketFolderIsPrivate(path) ? path.c_str() : nullptr;
+}

@@ -1,0 +1,73 @@
+// The conversions on the signing path: a 1 MiB text (UTF-16) to UTF-8, and
+// to and from the thread's ANSI code page under a CP1251 locale.
+#include <windows.h>
+
+#include "support/threadlocale.h"
+
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+namespace {
+
+// Mostly Cyrillic with Latin and a surrogate pair now and then.
+std::u16string sampleText(size_t units) {
+  const std::u16string piece = u"\u041F\u0440\u0438\u0432\u0435\u0442, world \U0001F600 ";
+  std::u16string text;
+  while (text.size() < units) text += piece;
+  text.resize(units);
+  return text;
+}
+
+void wideToUtf8(benchmark::State& state) {
+  const std::u16string text = sampleText(512 * 1024);
+  std::string out(text.size() * 3, '\0');
+  for (auto _ : state) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                                      static_cast<int>(out.size()), nullptr, nullptr);
+    benchmark::DoNotOptimize(n);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size() * 2));
+}
+BENCHMARK(wideToUtf8);
+
+void wideToCp1251(benchmark::State& state) {
+  if (!tvtest::ThreadLocale::available("ru_RU.CP1251")) {
+    state.SkipWithError("no ru_RU.CP1251 locale");
+    return;
+  }
+  tvtest::ThreadLocale locale("ru_RU.CP1251");
+  const std::u16string text = sampleText(512 * 1024);
+  std::string out(text.size(), '\0');
+  for (auto _ : state) {
+    const int n = WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                                      static_cast<int>(out.size()), nullptr, nullptr);
+    benchmark::DoNotOptimize(n);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size() * 2));
+}
+BENCHMARK(wideToCp1251);
+
+void cp1251ToWide(benchmark::State& state) {
+  if (!tvtest::ThreadLocale::available("ru_RU.CP1251")) {
+    state.SkipWithError("no ru_RU.CP1251 locale");
+    return;
+  }
+  tvtest::ThreadLocale locale("ru_RU.CP1251");
+  const std::string bytes(1024 * 1024, '\xCF');
+  std::u16string out(bytes.size(), u'\0');
+  for (auto _ : state) {
+    const int n = MultiByteToWideChar(CP_THREAD_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(),
+                                      static_cast<int>(out.size()));
+    benchmark::DoNotOptimize(n);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
+}
+BENCHMARK(cp1251ToWide);
+
+void debugOutputWithoutListener(benchmark::State& state) {
+  for (auto _ : state) OutputDebugStringA("CspContext::~CspContext");
+}
+BENCHMARK(debugOutputWithoutListener);
+
+}  // namespace

@@ -1,0 +1,278 @@
+// MultiByteToWideChar / WideCharToMultiByte with Windows' results: UTF-8 with
+// U+FFFD for what cannot be converted, the thread's ANSI code page following
+// the thread's locale, the size protocol and the argument checks.
+#include <windows.h>
+
+#include "support/threadlocale.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace {
+
+using tvtest::ThreadLocale;
+
+// Converts a counted text with the two-call protocol; fails the test when
+// either call fails.
+std::string narrow(UINT codePage, const std::u16string& wide, DWORD flags = 0) {
+  const int size = WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                       nullptr, nullptr);
+  EXPECT_GT(size, 0) << "last error " << GetLastError();
+  std::string bytes(static_cast<size_t>(size), '\0');
+  EXPECT_EQ(WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), bytes.data(), size,
+                                nullptr, nullptr),
+            size);
+  return bytes;
+}
+
+std::u16string widen(UINT codePage, const std::string& bytes, DWORD flags = 0) {
+  const int size =
+      MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  EXPECT_GT(size, 0) << "last error " << GetLastError();
+  std::u16string wide(static_cast<size_t>(size), u'\0');
+  EXPECT_EQ(MultiByteToWideChar(codePage, flags, bytes.data(), static_cast<int>(bytes.size()), wide.data(), size),
+            size);
+  return wide;
+}
+
+// With the default character in play (non-UTF code pages).
+std::string narrowWithDefault(UINT codePage, const std::u16string& wide, const char* defaultChar, BOOL& used) {
+  used = 2;
+  char bytes[64] = {};
+  const int n = WideCharToMultiByte(codePage, 0, wide.data(), static_cast<int>(wide.size()), bytes, sizeof(bytes),
+                                    defaultChar, &used);
+  EXPECT_GT(n, 0) << "last error " << GetLastError();
+  return std::string(bytes, static_cast<size_t>(n > 0 ? n : 0));
+}
+
+// ---- UTF-8 ---------------------------------------------------------------------
+
+struct Utf8Case {
+  const char* name;
+  std::u16string wide;
+  std::string bytes;
+};
+
+TEST(Utf8, WellFormedTextRoundTrips) {
+  const Utf8Case cases[] = {
+      {"ascii", u"abc", "abc"},
+      {"cyrillic", u"\u041F\u0440\u0438\u0432\u0435\u0442", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"},
+      {"three bytes", u"\u20AC\uFFFF", "\xE2\x82\xAC\xEF\xBF\xBF"},
+      {"surrogate pair is one four-byte sequence", u"\U0001F600", "\xF0\x9F\x98\x80"},
+      {"highest code point", u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
+      {"embedded zero", std::u16string(u"a\0b", 3), std::string("a\0b", 3)},
+  };
+  for (const Utf8Case& c : cases) {
+    EXPECT_EQ(narrow(CP_UTF8, c.wide), c.bytes) << c.name;
+    EXPECT_EQ(widen(CP_UTF8, c.bytes), c.wide) << c.name;
+  }
+}
+
+TEST(Utf8, LoneSurrogatesBecomeReplacementCharacter) {
+  const Utf8Case cases[] = {
+      {"lone high", u"\xD800", "\xEF\xBF\xBD"},
+      {"lone low", u"\xDFFF", "\xEF\xBF\xBD"},
+      {"reversed pair", u"\xDFFF\xDBFF", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"high then letter", u"\xD83Dx", "\xEF\xBF\xBDx"},
+  };
+  for (const Utf8Case& c : cases) EXPECT_EQ(narrow(CP_UTF8, c.wide), c.bytes) << c.name;
+
+  // A high surrogate just before the terminator of a -1 length is lone too.
+  const char16_t text[] = {u'a', 0xD800, 0};
+  char bytes[8];
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, sizeof(bytes), nullptr, nullptr), 5);
+  EXPECT_EQ(std::string(bytes), "a\xEF\xBF\xBD");
+}
+
+TEST(Utf8, ErrInvalidCharsRefusesLoneSurrogate) {
+  const char16_t text[] = {u'a', 0xDC00};
+  SetLastError(0);
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, 2, nullptr, 0, nullptr, nullptr), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+  EXPECT_EQ(narrow(CP_UTF8, u"\U0001F600", WC_ERR_INVALID_CHARS), "\xF0\x9F\x98\x80");
+}
+
+TEST(Utf8, IllFormedBytesBecomeOneReplacementPerMaximalPart) {
+  const Utf8Case cases[] = {
+      {"stray continuation", u"\uFFFDa", "\x80" "a"},
+      {"invalid byte", u"a\uFFFD", "a\xFF"},
+      {"truncated at end", u"a\uFFFD", "a\xE2\x82"},
+      {"truncated before letter", u"\uFFFDb", "\xF0\x9F\x98" "b"},
+      {"overlong two bytes", u"\uFFFD\uFFFD", "\xC0\x80"},
+      {"overlong three bytes", u"\uFFFD\uFFFD\uFFFD", "\xE0\x80\x80"},
+      {"encoded surrogate", u"\uFFFD\uFFFD\uFFFD", "\xED\xA0\x80"},
+      {"above U+10FFFF", u"\uFFFD\uFFFD\uFFFD\uFFFD", "\xF4\x90\x80\x80"},
+  };
+  for (const Utf8Case& c : cases) {
+    EXPECT_EQ(widen(CP_UTF8, c.bytes), c.wide) << c.name;
+    SetLastError(0);
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, c.bytes.data(), static_cast<int>(c.bytes.size()),
+                                  nullptr, 0),
+              0)
+        << c.name;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION)) << c.name;
+  }
+}
+
+// ---- size protocol and argument checks -------------------------------------------
+
+TEST(SizeProtocol, MinusOneCountsTheTerminatorAndPositiveCountDoesNot) {
+  const char16_t text[] = u"\u0416z";  // 2 characters, 3 UTF-8 bytes
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr), 4);
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text, 2, nullptr, 0, nullptr, nullptr), 3);
+  char bytes[4] = {'x', 'x', 'x', 'x'};
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text, 2, bytes, 4, nullptr, nullptr), 3);
+  EXPECT_EQ(bytes[3], 'x');  // no terminator unless it was counted
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes, 4, nullptr, nullptr), 4);
+  EXPECT_EQ(bytes[3], '\0');
+
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xD0\x96z", -1, nullptr, 0), 3);
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xD0\x96z", 3, nullptr, 0), 2);
+}
+
+TEST(SizeProtocol, TooSmallBufferFailsWithInsufficientBuffer) {
+  char bytes[3];
+  SetLastError(0);
+  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"\u0416z", -1, bytes, 3, nullptr, nullptr), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  char16_t wide[1];
+  SetLastError(0);
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80", 4, wide, 1), 0);  // a pair needs two units
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+}
+
+TEST(ArgumentChecks, RefusedWithWindowsCodes) {
+  char bytes[8];
+  char16_t wide[8];
+  BOOL used = FALSE;
+  const struct {
+    const char* name;
+    std::function<int()> call;
+    DWORD error;
+  } cases[] = {
+      {"wide length 0", [&] { return WideCharToMultiByte(CP_UTF8, 0, u"a", 0, bytes, 8, nullptr, nullptr); },
+       ERROR_INVALID_PARAMETER},
+      {"narrow length 0", [&] { return MultiByteToWideChar(CP_UTF8, 0, "a", 0, wide, 8); }, ERROR_INVALID_PARAMETER},
+      {"null wide source", [&] { return WideCharToMultiByte(CP_UTF8, 0, nullptr, -1, bytes, 8, nullptr, nullptr); },
+       ERROR_INVALID_PARAMETER},
+      {"null narrow source", [&] { return MultiByteToWideChar(CP_UTF8, 0, nullptr, -1, wide, 8); },
+       ERROR_INVALID_PARAMETER},
+      {"null output with size", [&] { return WideCharToMultiByte(CP_UTF8, 0, u"a", -1, nullptr, 8, nullptr, nullptr); },
+       ERROR_INVALID_PARAMETER},
+      {"negative output size", [&] { return MultiByteToWideChar(CP_UTF8, 0, "a", -1, wide, -1); },
+       ERROR_INVALID_PARAMETER},
+      {"default char with UTF-8", [&] { return WideCharToMultiByte(CP_UTF8, 0, u"a", -1, bytes, 8, "?", nullptr); },
+       ERROR_INVALID_PARAMETER},
+      {"used default with UTF-8", [&] { return WideCharToMultiByte(CP_UTF8, 0, u"a", -1, bytes, 8, nullptr, &used); },
+       ERROR_INVALID_PARAMETER},
+      {"UTF-8 with best-fit flag",
+       [&] { return WideCharToMultiByte(CP_UTF8, WC_NO_BEST_FIT_CHARS, u"a", -1, bytes, 8, nullptr, nullptr); },
+       ERROR_INVALID_FLAGS},
+      {"UTF-8 with precomposed", [&] { return MultiByteToWideChar(CP_UTF8, MB_PRECOMPOSED, "a", -1, wide, 8); },
+       ERROR_INVALID_FLAGS},
+      {"ANSI with UTF-8-only flag",
+       [&] { return WideCharToMultiByte(1251, WC_ERR_INVALID_CHARS, u"a", -1, bytes, 8, nullptr, nullptr); },
+       ERROR_INVALID_FLAGS},
+      {"unknown code page", [&] { return MultiByteToWideChar(12345, 0, "a", -1, wide, 8); }, ERROR_INVALID_PARAMETER},
+  };
+  for (const auto& c : cases) {
+    SetLastError(0);
+    EXPECT_EQ(c.call(), 0) << c.name;
+    EXPECT_EQ(GetLastError(), c.error) << c.name;
+  }
+}
+
+// ---- the thread's ANSI code page ---------------------------------------------------
+
+const std::u16string kPrivet = u"\u041F\u0440\u0438\u0432\u0435\u0442";
+
+TEST(ThreadCodePage, FollowsAUtf8Locale) {
+  if (!ThreadLocale::available("ru_RU.UTF-8")) GTEST_SKIP() << "no ru_RU.UTF-8 locale";
+  ThreadLocale locale("ru_RU.UTF-8");
+  for (const UINT page : {CP_THREAD_ACP, CP_ACP}) {
+    EXPECT_EQ(narrow(page, kPrivet + u"\U0001F600"), narrow(CP_UTF8, kPrivet + u"\U0001F600"));
+    EXPECT_EQ(widen(page, "\xD0\x96"), u"\u0416");
+  }
+  // Unlike CP_UTF8, the ANSI code page takes the arguments any ANSI caller
+  // passes: a default character and MB_PRECOMPOSED.
+  BOOL used = 2;
+  char bytes[16];
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"\u0416\xD800", 2, bytes, sizeof(bytes), "?", &used), 5);
+  EXPECT_EQ(used, TRUE);
+  EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"\u0416", 1, bytes, sizeof(bytes), nullptr, &used), 2);
+  EXPECT_EQ(used, FALSE);
+  EXPECT_EQ(widen(CP_THREAD_ACP, "\xD0\x96", MB_PRECOMPOSED), u"\u0416");
+}
+
+TEST(ThreadCodePage, FollowsACp1251LocaleBothWays) {
+  if (!ThreadLocale::available("ru_RU.CP1251")) GTEST_SKIP() << "no ru_RU.CP1251 locale";
+  ThreadLocale locale("ru_RU.CP1251");
+  const std::string bytes = "\xCF\xF0\xE8\xE2\xE5\xF2 \xA8\xB8 \xB9";  // "Привет Ёё №"
+  const std::u16string wide = kPrivet + u" \u0401\u0451 \u2116";
+  EXPECT_EQ(narrow(CP_THREAD_ACP, wide), bytes);
+  EXPECT_EQ(widen(CP_THREAD_ACP, bytes), wide);
+  // Every byte maps to a character and back.
+  std::string all;
+  for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
+  EXPECT_EQ(narrow(CP_THREAD_ACP, widen(CP_THREAD_ACP, all)), all);
+}
+
+TEST(ThreadCodePage, UnmappableCharactersBecomeDefaultCharacter) {
+  if (!ThreadLocale::available("ru_RU.CP1251")) GTEST_SKIP() << "no ru_RU.CP1251 locale";
+  ThreadLocale locale("ru_RU.CP1251");
+  BOOL used = FALSE;
+  EXPECT_EQ(narrowWithDefault(CP_THREAD_ACP, u"a\u4E2Db", nullptr, used), "a?b");
+  EXPECT_EQ(used, TRUE);
+  EXPECT_EQ(narrowWithDefault(CP_THREAD_ACP, u"\u0416", nullptr, used), "\xC6");
+  EXPECT_EQ(used, FALSE);
+  EXPECT_EQ(narrowWithDefault(CP_THREAD_ACP, u"x\u4E2D", "*", used), "x*");
+  EXPECT_EQ(used, TRUE);
+  // Each half of a surrogate pair is its own unmappable unit.
+  EXPECT_EQ(narrowWithDefault(CP_THREAD_ACP, u"\U0001F600", nullptr, used), "??");
+  // Without lpUsedDefaultChar the conversion still succeeds.
+  EXPECT_EQ(narrow(CP_THREAD_ACP, u"\u00E9"), "?");
+}
+
+TEST(ThreadCodePage, UndefinedByteStandsForItsOwnValue) {
+  if (!ThreadLocale::available("ru_RU.CP1251")) GTEST_SKIP() << "no ru_RU.CP1251 locale";
+  ThreadLocale locale("ru_RU.CP1251");
+  EXPECT_EQ(widen(CP_THREAD_ACP, "\x98"), u"\u0098");  // 0x98 is unassigned in Windows-1251
+  SetLastError(0);
+  EXPECT_EQ(MultiByteToWideChar(CP_THREAD_ACP, MB_ERR_INVALID_CHARS, "\x98", 1, nullptr, 0), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+}
+
+TEST(ThreadCodePage, CLocaleMeansWindows1252) {
+  if (!ThreadLocale::available("C")) GTEST_SKIP();
+  ThreadLocale locale("C");
+  EXPECT_EQ(widen(CP_THREAD_ACP, "\x80\xE9"), u"\u20AC\u00E9");
+  EXPECT_EQ(narrow(CP_THREAD_ACP, u"\u20AC\u00E9\u0416"), "\x80\xE9?");
+}
+
+TEST(ThreadCodePage, LocaleIsPerThread) {
+  if (!ThreadLocale::available("ru_RU.CP1251")) GTEST_SKIP() << "no ru_RU.CP1251 locale";
+  ThreadLocale locale("ru_RU.CP1251");
+  std::u16string seenByOtherThread;
+  std::thread other([&] {
+    ThreadLocale utf8("C.UTF-8");
+    seenByOtherThread = widen(CP_THREAD_ACP, "\xD0\x96");
+  });
+  other.join();
+  EXPECT_EQ(seenByOtherThread, u"\u0416");
+  EXPECT_EQ(widen(CP_THREAD_ACP, "\xC6"), u"\u0416");
+}
+
+TEST(ThreadLocaleId, IsPerThreadEnglishByDefaultAndLeavesCodePageAlone) {
+  EXPECT_EQ(GetThreadLocale(), 0x0409u);
+  ASSERT_TRUE(SetThreadLocale(0x0419));
+  EXPECT_EQ(GetThreadLocale(), 0x0419u);
+  LCID other = 0;
+  std::thread([&] { other = GetThreadLocale(); }).join();
+  EXPECT_EQ(other, 0x0409u);
+  EXPECT_TRUE(SetThreadLocale(0x0409));
+}
+
+}  // namespace

@@ -1,0 +1,199 @@
+// The debug output reaches the in-process hook and a viewer's datagram
+// socket unchanged, one string each; without listeners it is dropped and
+// never blocks the caller.
+#include <windows.h>
+
+#include <tvplatform.h>
+
+#include "support/debugcapture.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using tvtest::DebugCapture;
+using Lines = std::vector<std::string>;
+
+TEST(DebugHook, ReceivesEachStringUnchangedAndInOrder) {
+  DebugCapture capture;
+  OutputDebugStringA("ClientCrypto::signHash");
+  OutputDebugStringA("");
+  OutputDebugStringA("Error: The parameter is incorrect.\r\n\r\n");
+  OutputDebugStringA(nullptr);  // nothing to write
+  OutputDebugStringW(u"wide \u00E9");  // through the thread's code page (Windows-1252 in the C locale)
+  EXPECT_EQ(capture.lines(),
+            (Lines{"ClientCrypto::signHash", "", "Error: The parameter is incorrect.\r\n\r\n", "wide \xE9"}));
+}
+
+TEST(DebugHook, LeavesTheCallersLastErrorAlone) {
+  DebugCapture capture;
+  SetLastError(ERROR_SHARING_VIOLATION);
+  OutputDebugStringA("x");
+  OutputDebugStringW(u"y");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+}
+
+TEST(DebugHook, NestedCaptureSeesItsOwnStringsAndRestoresTheOuter) {
+  DebugCapture outer;
+  OutputDebugStringA("one");
+  {
+    DebugCapture inner;
+    OutputDebugStringA("two");
+    EXPECT_EQ(inner.lines(), (Lines{"two"}));
+  }
+  OutputDebugStringA("three");
+  EXPECT_EQ(outer.lines(), (Lines{"one", "two", "three"}));
+}
+
+TEST(DebugHook, NoStringIsLostWhenThreadsWriteTogether) {
+  DebugCapture capture;
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 4; ++t)
+    writers.emplace_back([t] {
+      for (int i = 0; i < 500; ++i) OutputDebugStringA(std::to_string(t * 1000 + i).c_str());
+    });
+  for (auto& w : writers) w.join();
+  const Lines lines = capture.lines();
+  EXPECT_EQ(lines.size(), 2000u);
+  // Each thread's own strings keep their order.
+  int last[4] = {-1, -1, -1, -1};
+  for (const std::string& line : lines) {
+    const int value = std::stoi(line);
+    EXPECT_GT(value % 1000, last[value / 1000]);
+    last[value / 1000] = value % 1000;
+  }
+}
+
+TEST(DebugHook, AfterRemovalNothingIsDelivered) {
+  TvDebugOutputHook previous = nullptr;
+  void* previousContext = nullptr;
+  TvGetDebugOutputHook(&previous, &previousContext);
+  int calls = 0;
+  TvSetDebugOutputHook([](const char*, void* context) { ++*static_cast<int*>(context); }, &calls);
+  OutputDebugStringA("a");
+  TvSetDebugOutputHook(nullptr, nullptr);
+  OutputDebugStringA("b");
+  EXPECT_EQ(calls, 1);
+  TvSetDebugOutputHook(previous, previousContext);
+}
+
+// A viewer: binds the debug socket in a private runtime folder of its own.
+class DebugSocketTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* old = std::getenv("XDG_RUNTIME_DIR");
+    if (old != nullptr) previous_ = old, hadPrevious_ = true;
+    char pattern[] = "/tmp/tellvane-debug-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    folder_ = pattern;
+    setenv("XDG_RUNTIME_DIR", folder_.c_str(), 1);
+  }
+
+  void TearDown() override {
+    if (viewer_ >= 0) close(viewer_);
+    unlink((folder_ + "/tellvane-debug.sock").c_str());
+    rmdir(folder_.c_str());
+    if (hadPrevious_)
+      setenv("XDG_RUNTIME_DIR", previous_.c_str(), 1);
+    else
+      unsetenv("XDG_RUNTIME_DIR");
+  }
+
+  void bindViewer() {
+    const char* path = TvDebugOutputSocketPath();
+    ASSERT_NE(path, nullptr);
+    ASSERT_EQ(std::string(path), folder_ + "/tellvane-debug.sock");
+    viewer_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(viewer_, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof(address.sun_path), "%s", path);
+    ASSERT_EQ(bind(viewer_, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  }
+
+  // The next datagram, or "<none>" when none arrives soon.
+  std::string receive() {
+    timeval timeout{0, 200000};
+    setsockopt(viewer_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+    std::string buffer(256 * 1024, '\0');
+    const ssize_t n = recv(viewer_, buffer.data(), buffer.size(), 0);
+    return n < 0 ? "<none>" : buffer.substr(0, static_cast<size_t>(n));
+  }
+
+  std::string folder_;
+  std::string previous_;
+  bool hadPrevious_ = false;
+  int viewer_ = -1;
+};
+
+TEST_F(DebugSocketTest, ViewerReceivesEachStringAsOneDatagram) {
+  bindViewer();
+  OutputDebugStringA("CspContext::~CspContext");
+  OutputDebugStringA("");
+  OutputDebugStringA("line\r\n");
+  EXPECT_EQ(receive(), "CspContext::~CspContext");
+  EXPECT_EQ(receive(), "");
+  EXPECT_EQ(receive(), "line\r\n");
+  EXPECT_EQ(receive(), "<none>");
+}
+
+TEST_F(DebugSocketTest, LongStringArrivesWhole) {
+  bindViewer();
+  const std::string text(100000, 'x');
+  OutputDebugStringA(text.c_str());
+  std::string received;
+  for (std::string piece = receive(); piece != "<none>"; piece = receive()) received += piece;
+  EXPECT_EQ(received, text);
+}
+
+TEST_F(DebugSocketTest, WriterNeverBlocksOnAViewerThatDoesNotRead) {
+  bindViewer();
+  const auto start = std::chrono::steady_clock::now();
+  const std::string text(1000, 'y');
+  for (int i = 0; i < 20000; ++i) OutputDebugStringA(text.c_str());  // far more than the socket queue holds
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(receive(), text);
+}
+
+TEST_F(DebugSocketTest, WithoutViewerStringsAreDroppedQuickly) {
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 10000; ++i) OutputDebugStringA("nobody listens");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST_F(DebugSocketTest, WithoutRuntimeFolderSocketLivesInAPrivateTmpFolder) {
+  unsetenv("XDG_RUNTIME_DIR");
+  const char* path = TvDebugOutputSocketPath();
+  ASSERT_NE(path, nullptr);
+  const std::string folder = "/tmp/tellvane-" + std::to_string(getuid());
+  EXPECT_EQ(std::string(path), folder + "/debug.sock");
+  struct stat info;
+  ASSERT_EQ(lstat(folder.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISDIR(info.st_mode));
+  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  EXPECT_EQ(info.st_uid, getuid());
+}
+
+TEST_F(DebugSocketTest, FolderWritableByOthersGetsNoOutput) {
+  chmod(folder_.c_str(), 0777);
+  EXPECT_EQ(TvDebugOutputSocketPath(), nullptr);
+  // A socket that someone else could have bound there is never sent to.
+  viewer_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof(address.sun_path), "%s/tellvane-debug.sock", folder_.c_str());
+  ASSERT_EQ(bind(viewer_, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  OutputDebugStringA("secret");
+  EXPECT_EQ(receive(), "<none>");
+}
+
+}  // namespace

@@ -1,0 +1,218 @@
+// FormatMessageA over the system message table: Windows' English texts with
+// their "\r\n", the allocated and the caller's-buffer forms, and the
+// failures a caller tells apart by the last error.
+#include <windows.h>
+
+#include "internal/messagetable.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace {
+
+const DWORD kSystemFlags =
+    FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS;
+
+// The message as an allocating caller sees it; empty with lastError set on
+// failure.
+std::string allocatedMessage(DWORD code, DWORD language, DWORD& lastError) {
+  char* buffer = reinterpret_cast<char*>(0x1);  // a failed call must not leave this behind
+  SetLastError(0xDEADBEEF);
+  const DWORD length = FormatMessageA(kSystemFlags, nullptr, code, language, reinterpret_cast<LPSTR>(&buffer), 0,
+                                      nullptr);
+  lastError = GetLastError();
+  if (length == 0) {
+    EXPECT_EQ(buffer, nullptr);
+    return "";
+  }
+  std::string text(buffer);
+  EXPECT_EQ(length, text.size());
+  EXPECT_EQ(LocalFree(buffer), nullptr);
+  return text;
+}
+
+struct KnownText {
+  DWORD code;
+  const char* text;
+};
+
+// Windows' own texts for the codes the component reports.
+const KnownText kWindowsTexts[] = {
+    {2u, "The system cannot find the file specified."},
+    {3u, "The system cannot find the path specified."},
+    {5u, "Access is denied."},
+    {8u, "Not enough memory resources are available to process this command."},
+    {13u, "The data is invalid."},
+    {14u, "Not enough memory resources are available to complete this operation."},
+    {32u, "The process cannot access the file because it is being used by another process."},
+    {87u, "The parameter is incorrect."},
+    {122u, "The data area passed to a system call is too small."},
+    {234u, "More data is available."},
+    {259u, "No more data is available."},
+    {1113u, "No mapping for the Unicode character exists in the target multi-byte code page."},
+    {0x80090001u, "Bad UID."},
+    {0x80090002u, "Bad Hash."},
+    {0x80090003u, "Bad Key."},
+    {0x80090004u, "Bad Length."},
+    {0x80090005u, "Bad Data."},
+    {0x80090006u, "Invalid Signature."},
+    {0x80090007u, "Bad Version of provider."},
+    {0x80090008u, "Invalid algorithm specified."},
+    {0x80090009u, "Invalid flags specified."},
+    {0x8009000Au, "Invalid type specified."},
+    {0x8009000Bu, "Key not valid for use in specified state."},
+    {0x8009000Cu, "Hash not valid for use in specified state."},
+    {0x8009000Du, "Key does not exist."},
+    {0x8009000Eu, "Insufficient memory available for the operation."},
+    {0x8009000Fu, "Object already exists."},
+    {0x80090010u, "Access denied."},
+    {0x80090011u, "Object was not found."},
+    {0x80090012u, "Data already encrypted."},
+    {0x80090013u, "Invalid provider specified."},
+    {0x80090014u, "Invalid provider type specified."},
+    {0x80090015u, "Provider's public key is invalid."},
+    {0x80090016u, "Keyset does not exist"},
+    {0x80090017u, "Provider type not defined."},
+    {0x80090018u, "Provider type as registered is invalid."},
+    {0x80090019u, "The keyset is not defined."},
+    {0x8009001Au, "Keyset as registered is invalid."},
+    {0x8009001Bu, "Provider type does not match registered value."},
+    {0x8009001Cu, "The digital signature file is corrupt."},
+    {0x8009001Du, "Provider DLL failed to initialize correctly."},
+    {0x8009001Eu, "Provider DLL could not be found."},
+    {0x8009001Fu, "The Keyset parameter is invalid."},
+    {0x80090020u, "An internal error occurred."},
+    {0x80090029u, "The requested operation is not supported."},
+    {0x8009200Bu, "Cannot find the certificate and private key for decryption."},
+    {0x80092004u, "Cannot find object or property."},
+    {0x80093100u, "ASN1 Certificate encode/decode error code base. The ASN1 error values are offset by CRYPT_E_ASN1_ERROR."},
+    {0x80093101u, "ASN1 internal encode or decode error."},
+    {0x80093102u, "ASN1 unexpected end of data."},
+    {0x80093103u, "ASN1 corrupted data."},
+    {0x80093104u, "ASN1 value too large."},
+    {0x80093105u, "ASN1 constraint violated."},
+    {0x80093106u, "ASN1 out of memory."},
+    {0x80093107u, "ASN1 buffer overflow."},
+    {0x80093108u, "ASN1 function not supported for this PDU."},
+    {0x80093109u, "ASN1 bad arguments to function call."},
+    {0x8009310Au, "ASN1 bad real value."},
+    {0x8009310Bu, "ASN1 bad tag value met."},
+    {0x80070057u, "The parameter is incorrect."},
+    {0x8007000Eu, "Not enough memory resources are available to complete this operation."},
+    {0x80004002u, "No such interface supported"},
+};
+
+TEST(FormatMessage, GivesWindowsEnglishTextWithLineEndInEveryDefaultLanguage) {
+  for (const DWORD language : {0x0000u, 0x0400u, 0x0409u}) {
+    for (const KnownText& known : kWindowsTexts) {
+      DWORD lastError = 0;
+      EXPECT_EQ(allocatedMessage(known.code, language, lastError), std::string(known.text) + "\r\n")
+          << std::hex << "code 0x" << known.code << " language 0x" << language;
+    }
+  }
+}
+
+TEST(FormatMessage, UnknownCodeFailsWithMessageNotFound) {
+  for (const DWORD code : {0x12345678u, 0xFFFFFFFFu, 0x8009FFFFu, 9999u}) {
+    DWORD lastError = 0;
+    EXPECT_EQ(allocatedMessage(code, 0x0400, lastError), "");
+    EXPECT_EQ(lastError, static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND)) << std::hex << code;
+  }
+}
+
+TEST(FormatMessage, OtherLanguageFailsWithLanguageNotFound) {
+  DWORD lastError = 0;
+  EXPECT_EQ(allocatedMessage(ERROR_FILE_NOT_FOUND, 0x0419, lastError), "");
+  EXPECT_EQ(lastError, static_cast<DWORD>(ERROR_RESOURCE_LANG_NOT_FOUND));
+  EXPECT_EQ(allocatedMessage(ERROR_RESOURCE_LANG_NOT_FOUND, 0x0409, lastError),
+            "The specified resource language ID cannot be found in the image file.\r\n");
+}
+
+TEST(FormatMessage, CallersBufferTakesTextWhenLargeEnough) {
+  const std::string expected = "Access is denied.\r\n";
+  char buffer[64];
+  const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  // Exactly the text and its terminating zero fit.
+  ASSERT_EQ(FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, 0, buffer, expected.size() + 1, nullptr),
+            expected.size());
+  EXPECT_EQ(std::string(buffer), expected);
+
+  SetLastError(0);
+  EXPECT_EQ(FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, 0, buffer, expected.size(), nullptr), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  SetLastError(0);
+  EXPECT_EQ(FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, 0, nullptr, 64, nullptr), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST(FormatMessage, AllocatedBufferHonoursMinimumSize) {
+  char* buffer = nullptr;
+  const DWORD length = FormatMessageA(kSystemFlags, nullptr, ERROR_INVALID_DATA, 0x0400,
+                                      reinterpret_cast<LPSTR>(&buffer), 200, nullptr);
+  ASSERT_EQ(length, 22u);
+  // The whole minimum size is writable (ASan checks it).
+  buffer[199] = 'x';
+  EXPECT_EQ(std::string(buffer), "The data is invalid.\r\n");
+  LocalFree(buffer);
+
+  buffer = nullptr;
+  SetLastError(0);
+  EXPECT_EQ(FormatMessageA(kSystemFlags, nullptr, ERROR_INVALID_DATA, 0x0400, reinterpret_cast<LPSTR>(&buffer),
+                           0xFFFFFFFF, nullptr),
+            0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(buffer, nullptr);
+}
+
+TEST(FormatMessage, InsertsStayUnexpandedOnlyWhenIgnored) {
+  DWORD lastError = 0;
+  EXPECT_EQ(allocatedMessage(ERROR_MR_MID_NOT_FOUND, 0, lastError),
+            "The system cannot find message text for message number 0x%1 in the message file for %2.\r\n");
+  char* buffer = nullptr;
+  SetLastError(0);
+  EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
+                           ERROR_MR_MID_NOT_FOUND, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr),
+            0u);
+  EXPECT_EQ(buffer, nullptr);
+  EXPECT_NE(GetLastError(), 0u);
+}
+
+TEST(MessageTable, IsSortedWithoutDuplicatesSoLookupFindsEveryEntry) {
+  for (size_t i = 1; i < tv::kMessageTableSize; ++i)
+    EXPECT_LT(tv::kMessageTable[i - 1].code, tv::kMessageTable[i].code) << "entry " << i;
+  for (size_t i = 0; i < tv::kMessageTableSize; ++i) {
+    EXPECT_EQ(tv::findMessage(tv::kMessageTable[i].code), tv::kMessageTable[i].text);
+    const std::string text = tv::kMessageTable[i].text;
+    EXPECT_FALSE(text.empty());
+    EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << text;
+  }
+}
+
+#ifdef TELLVANE_SOURCE_DIR
+// Every error code that winerror.h declares can be set by some part of the
+// stand-in, so each must have a text; a missing one would surface as
+// "Unable to find a message text" in a page's error envelope.
+TEST(MessageTable, HasTextForEveryErrorCodeOfWinerror) {
+  std::ifstream header(std::string(TELLVANE_SOURCE_DIR) + "/platform/include/winerror.h");
+  ASSERT_TRUE(header.good());
+  const std::regex definition(R"(^#define\s+(\w+)\s+(?:_HRESULT_TYPEDEF_\()?(0x[0-9A-Fa-f]+|\d+)L?\)?\s*$)");
+  const std::set<std::string> notErrors = {"ERROR_SUCCESS", "NO_ERROR", "S_OK", "S_FALSE", "SEVERITY_SUCCESS",
+                                           "SEVERITY_ERROR", "FACILITY_WIN32"};
+  int checked = 0;
+  for (std::string line; std::getline(header, line);) {
+    std::smatch match;
+    if (!std::regex_match(line, match, definition) || notErrors.count(match[1])) continue;
+    const DWORD code = static_cast<DWORD>(std::stoul(match[2], nullptr, 0));
+    EXPECT_NE(tv::findMessage(code), nullptr) << match[1] << " has no text";
+    ++checked;
+  }
+  EXPECT_GT(checked, 100);
+}
+#endif
+
+}  // namespace

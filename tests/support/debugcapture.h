@@ -1,0 +1,34 @@
+// Collects the debug output of the process while it lives: every string
+// handed to OutputDebugStringA, in order. Strings also go on to the hook
+// that was installed before, which is put back on destruction.
+#pragma once
+
+#include <tvplatform.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace tvtest {
+
+class DebugCapture {
+ public:
+  DebugCapture();
+  ~DebugCapture();
+  DebugCapture(const DebugCapture&) = delete;
+  DebugCapture& operator=(const DebugCapture&) = delete;
+
+  // The strings captured so far, in the order they were written.
+  std::vector<std::string> lines() const;
+  void clear();
+
+ private:
+  static void receive(const char* text, void* context);
+
+  TvDebugOutputHook previousHook_ = nullptr;
+  void* previousContext_ = nullptr;
+  mutable std::mutex lock_;
+  std::vector<std::string> lines_;
+};
+
+}  // namespace tvtest

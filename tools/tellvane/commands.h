@@ -1,0 +1,14 @@
+// The commands of the tellvane host, one function each. Each takes the
+// arguments after the command's name and returns the process exit code.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tool {
+
+using Arguments = std::vector<std::string>;
+
+int runTrace(const Arguments& args);
+
+}  // namespace tool
