@@ -229,6 +229,19 @@ TestCertificate makeCertificate(const CertificateOptions& options) {
   return result;
 }
 
+TestCertificate makeCertificate(KeyKind key) {
+  CertificateOptions options;
+  options.key = key;
+  return makeCertificate(options);
+}
+
+Bytes nameDer(const Name& name) {
+  if (!name.der.empty()) return name.der;
+  Crt crt = newCrt();
+  for (const NameAttribute& attribute : name.rdns) setAttribute(crt.get(), gnutls_x509_crt_set_dn_by_oid, attribute);
+  return rawSubject(crt.get());
+}
+
 Name commonName(const std::string& cn) { return Name{{textAttribute("2.5.4.3", cn)}, {}}; }
 
 NameAttribute textAttribute(const std::string& oid, const std::string& text) { return NameAttribute{oid, text, {}}; }

@@ -64,6 +64,10 @@ struct TestCertificate {
 // Makes a certificate signed with its own key. With a name given as `der`,
 // the signature no longer covers the name (nothing here verifies it).
 TestCertificate makeCertificate(const CertificateOptions& options = {});
+TestCertificate makeCertificate(KeyKind key);
+
+// The DER encoding of a name (for the name-string functions).
+Bytes nameDer(const Name& name);
 
 // Shorthands.
 Name commonName(const std::string& cn);
