@@ -220,13 +220,14 @@ std::unique_ptr<SingleByteSet> readSingleByteSet(const std::string& charset) {
   return set;
 }
 
-// One-byte sets are read once per process and kept.
+// One-byte sets are read once per process and kept, also through the
+// static destructors of other modules, which may still convert text.
 const SingleByteSet* singleByteSet(const std::string& charset) {
-  static std::mutex lock;
-  static std::map<std::string, std::unique_ptr<SingleByteSet>> sets;
-  std::lock_guard<std::mutex> guard(lock);
-  auto found = sets.find(charset);
-  if (found == sets.end()) found = sets.emplace(charset, readSingleByteSet(charset)).first;
+  static auto* lock = new std::mutex;
+  static auto* sets = new std::map<std::string, std::unique_ptr<SingleByteSet>>;
+  std::lock_guard<std::mutex> guard(*lock);
+  auto found = sets->find(charset);
+  if (found == sets->end()) found = sets->emplace(charset, readSingleByteSet(charset)).first;
   return found->second.get();
 }
 

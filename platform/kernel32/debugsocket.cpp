@@ -27,15 +27,15 @@ int senderSocket() {
 }
 
 // The last folder found private, so a steady stream of output costs one
-// send each and not a stat as well.
-std::mutex checkedLock;
-std::string checkedFolder;
-
+// send each and not a stat as well. Kept alive for tracing from static
+// destructors.
 bool folderChecked(const std::string& folder) {
-  std::lock_guard<std::mutex> lock(checkedLock);
-  if (folder == checkedFolder) return true;
+  static auto* lock = new std::mutex;
+  static auto* checkedFolder = new std::string;
+  std::lock_guard<std::mutex> guard(*lock);
+  if (folder == *checkedFolder) return true;
   if (!tv::debugSocketFolderIsPrivate(folder + "/")) return false;
-  checkedFolder = folder;
+  *checkedFolder = folder;
   return true;
 }
 

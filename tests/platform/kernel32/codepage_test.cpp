@@ -133,18 +133,7 @@ TEST(SizeProtocol, MinusOneCountsTheTerminatorAndPositiveCountDoesNot) {
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xD0\x96z", 3, nullptr, 0), 2);
 }
 
-TEST(SizeProtocol, TooSmallBufferFailsWithInsufficientBuffer) {
-  char bytes[3];
-  SetLastError(0);
-  EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, u"\u0416z", -1, bytes, 3, nullptr, nullptr), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  char16_t wide[1];
-  SetLastError(0);
-  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80", 4, wide, 1), 0);  // a pair needs two units
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-}
-
-TEST(ArgumentChecks, RefusedWithWindowsCodes) {
+TEST(SizeProtocol, RefusalsCarryWindowsCodes) {
   char bytes[8];
   char16_t wide[8];
   BOOL used = FALSE;
@@ -177,6 +166,10 @@ TEST(ArgumentChecks, RefusedWithWindowsCodes) {
        [&] { return WideCharToMultiByte(1251, WC_ERR_INVALID_CHARS, u"a", -1, bytes, 8, nullptr, nullptr); },
        ERROR_INVALID_FLAGS},
       {"unknown code page", [&] { return MultiByteToWideChar(12345, 0, "a", -1, wide, 8); }, ERROR_INVALID_PARAMETER},
+      {"output too small", [&] { return WideCharToMultiByte(CP_UTF8, 0, u"\u0416z", -1, bytes, 3, nullptr, nullptr); },
+       ERROR_INSUFFICIENT_BUFFER},
+      {"no room for a pair's second unit",
+       [&] { return MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80", 4, wide, 1); }, ERROR_INSUFFICIENT_BUFFER},
   };
   for (const auto& c : cases) {
     SetLastError(0);

@@ -42,18 +42,6 @@ TEST(DebugHook, LeavesTheCallersLastErrorAlone) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 }
 
-TEST(DebugHook, NestedCaptureSeesItsOwnStringsAndRestoresTheOuter) {
-  DebugCapture outer;
-  OutputDebugStringA("one");
-  {
-    DebugCapture inner;
-    OutputDebugStringA("two");
-    EXPECT_EQ(inner.lines(), (Lines{"two"}));
-  }
-  OutputDebugStringA("three");
-  EXPECT_EQ(outer.lines(), (Lines{"one", "two", "three"}));
-}
-
 TEST(DebugHook, NoStringIsLostWhenThreadsWriteTogether) {
   DebugCapture capture;
   std::vector<std::thread> writers;
@@ -71,19 +59,6 @@ TEST(DebugHook, NoStringIsLostWhenThreadsWriteTogether) {
     EXPECT_GT(value % 1000, last[value / 1000]);
     last[value / 1000] = value % 1000;
   }
-}
-
-TEST(DebugHook, AfterRemovalNothingIsDelivered) {
-  TvDebugOutputHook previous = nullptr;
-  void* previousContext = nullptr;
-  TvGetDebugOutputHook(&previous, &previousContext);
-  int calls = 0;
-  TvSetDebugOutputHook([](const char*, void* context) { ++*static_cast<int*>(context); }, &calls);
-  OutputDebugStringA("a");
-  TvSetDebugOutputHook(nullptr, nullptr);
-  OutputDebugStringA("b");
-  EXPECT_EQ(calls, 1);
-  TvSetDebugOutputHook(previous, previousContext);
 }
 
 // A viewer: binds the debug socket in a private runtime folder of its own.

@@ -54,22 +54,4 @@ TEST(LocalMemory, ZeroInitAllocatesZeroedBlockAndLocalFreeReturnsNull) {
   LocalFree(empty);
 }
 
-TEST(LocalMemory, ImpossibleSizeFailsWithNotEnoughMemory) {
-#if defined(__SANITIZE_ADDRESS__)
-  GTEST_SKIP() << "the address sanitizer aborts on impossible sizes instead of failing them";
-#endif
-  SetLastError(0);
-  EXPECT_EQ(LocalAlloc(LMEM_FIXED, SIZE_MAX / 2), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
-}
-
-TEST(Interlocked, ReturnsTheNewValue) {
-  LONG counter = 0;
-  EXPECT_EQ(InterlockedIncrement(&counter), 1);
-  EXPECT_EQ(InterlockedIncrement(&counter), 2);
-  EXPECT_EQ(InterlockedDecrement(&counter), 1);
-  EXPECT_EQ(InterlockedDecrement(&counter), 0);
-  EXPECT_EQ(InterlockedDecrement(&counter), -1);
-}
-
 }  // namespace

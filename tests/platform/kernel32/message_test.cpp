@@ -7,10 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -18,18 +18,12 @@ namespace {
 const DWORD kSystemFlags =
     FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS;
 
-// The message as an allocating caller sees it; empty with lastError set on
-// failure.
-std::string allocatedMessage(DWORD code, DWORD language, DWORD& lastError) {
-  char* buffer = reinterpret_cast<char*>(0x1);  // a failed call must not leave this behind
-  SetLastError(0xDEADBEEF);
+// The message as an allocating caller sees it.
+std::string allocatedMessage(DWORD code, DWORD language) {
+  char* buffer = nullptr;
   const DWORD length = FormatMessageA(kSystemFlags, nullptr, code, language, reinterpret_cast<LPSTR>(&buffer), 0,
                                       nullptr);
-  lastError = GetLastError();
-  if (length == 0) {
-    EXPECT_EQ(buffer, nullptr);
-    return "";
-  }
+  if (length == 0) return "<failed with " + std::to_string(GetLastError()) + ">";
   std::string text(buffer);
   EXPECT_EQ(length, text.size());
   EXPECT_EQ(LocalFree(buffer), nullptr);
@@ -110,76 +104,59 @@ const KnownText kWindowsTexts[] = {
 TEST(FormatMessage, GivesWindowsEnglishTextWithLineEndInEveryDefaultLanguage) {
   for (const DWORD language : {0x0000u, 0x0400u, 0x0409u}) {
     for (const KnownText& known : kWindowsTexts) {
-      DWORD lastError = 0;
-      EXPECT_EQ(allocatedMessage(known.code, language, lastError), std::string(known.text) + "\r\n")
+      EXPECT_EQ(allocatedMessage(known.code, language), std::string(known.text) + "\r\n")
           << std::hex << "code 0x" << known.code << " language 0x" << language;
     }
   }
 }
 
-TEST(FormatMessage, UnknownCodeFailsWithMessageNotFound) {
-  for (const DWORD code : {0x12345678u, 0xFFFFFFFFu, 0x8009FFFFu, 9999u}) {
-    DWORD lastError = 0;
-    EXPECT_EQ(allocatedMessage(code, 0x0400, lastError), "");
-    EXPECT_EQ(lastError, static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND)) << std::hex << code;
+TEST(FormatMessage, CallersBufferTakesTextAndTerminatorWhenTheyFit) {
+  const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  const struct {
+    DWORD code;
+    const char* text;
+  } cases[] = {
+      {ERROR_ACCESS_DENIED, "Access is denied.\r\n"},
+      {ERROR_MR_MID_NOT_FOUND,  // inserts stay as they are
+       "The system cannot find message text for message number 0x%1 in the message file for %2.\r\n"},
+      {ERROR_RESOURCE_LANG_NOT_FOUND, "The specified resource language ID cannot be found in the image file.\r\n"},
+  };
+  for (const auto& c : cases) {
+    const DWORD length = static_cast<DWORD>(std::strlen(c.text));
+    std::string buffer(length + 1, 'x');
+    ASSERT_EQ(FormatMessageA(flags, nullptr, c.code, 0x0409, buffer.data(), length + 1, nullptr), length);
+    EXPECT_EQ(buffer, std::string(c.text) + '\0');
   }
 }
 
-TEST(FormatMessage, OtherLanguageFailsWithLanguageNotFound) {
-  DWORD lastError = 0;
-  EXPECT_EQ(allocatedMessage(ERROR_FILE_NOT_FOUND, 0x0419, lastError), "");
-  EXPECT_EQ(lastError, static_cast<DWORD>(ERROR_RESOURCE_LANG_NOT_FOUND));
-  EXPECT_EQ(allocatedMessage(ERROR_RESOURCE_LANG_NOT_FOUND, 0x0409, lastError),
-            "The specified resource language ID cannot be found in the image file.\r\n");
-}
-
-TEST(FormatMessage, CallersBufferTakesTextWhenLargeEnough) {
-  const std::string expected = "Access is denied.\r\n";
-  char buffer[64];
-  const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-  // Exactly the text and its terminating zero fit.
-  ASSERT_EQ(FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, 0, buffer, expected.size() + 1, nullptr),
-            expected.size());
-  EXPECT_EQ(std::string(buffer), expected);
-
-  SetLastError(0);
-  EXPECT_EQ(FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, 0, buffer, expected.size(), nullptr), 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  SetLastError(0);
-  EXPECT_EQ(FormatMessageA(flags, nullptr, ERROR_ACCESS_DENIED, 0, nullptr, 64, nullptr), 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-}
-
-TEST(FormatMessage, AllocatedBufferHonoursMinimumSize) {
-  char* buffer = nullptr;
-  const DWORD length = FormatMessageA(kSystemFlags, nullptr, ERROR_INVALID_DATA, 0x0400,
-                                      reinterpret_cast<LPSTR>(&buffer), 200, nullptr);
-  ASSERT_EQ(length, 22u);
-  // The whole minimum size is writable (ASan checks it).
-  buffer[199] = 'x';
-  EXPECT_EQ(std::string(buffer), "The data is invalid.\r\n");
-  LocalFree(buffer);
-
-  buffer = nullptr;
-  SetLastError(0);
-  EXPECT_EQ(FormatMessageA(kSystemFlags, nullptr, ERROR_INVALID_DATA, 0x0400, reinterpret_cast<LPSTR>(&buffer),
-                           0xFFFFFFFF, nullptr),
-            0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  EXPECT_EQ(buffer, nullptr);
-}
-
-TEST(FormatMessage, InsertsStayUnexpandedOnlyWhenIgnored) {
-  DWORD lastError = 0;
-  EXPECT_EQ(allocatedMessage(ERROR_MR_MID_NOT_FOUND, 0, lastError),
-            "The system cannot find message text for message number 0x%1 in the message file for %2.\r\n");
-  char* buffer = nullptr;
-  SetLastError(0);
-  EXPECT_EQ(FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
-                           ERROR_MR_MID_NOT_FOUND, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr),
-            0u);
-  EXPECT_EQ(buffer, nullptr);
-  EXPECT_NE(GetLastError(), 0u);
+TEST(FormatMessage, RefusalsCarryWindowsCodesAndLeaveNoBuffer) {
+  const DWORD allocate = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER;
+  const struct {
+    const char* name;
+    DWORD flags;
+    DWORD code;
+    DWORD language;
+    DWORD size;
+    DWORD error;
+  } cases[] = {
+      {"unknown code", kSystemFlags, 0x12345678, 0x0400, 0, ERROR_MR_MID_NOT_FOUND},
+      {"unknown HRESULT", kSystemFlags, 0x8009FFFF, 0, 0, ERROR_MR_MID_NOT_FOUND},
+      {"Russian", kSystemFlags, ERROR_FILE_NOT_FOUND, 0x0419, 0, ERROR_RESOURCE_LANG_NOT_FOUND},
+      {"allocation over 64K", kSystemFlags, ERROR_FILE_NOT_FOUND, 0, 0xFFFFFFFF, ERROR_INVALID_PARAMETER},
+      {"inserts without arguments", allocate, ERROR_MR_MID_NOT_FOUND, 0, 0, ERROR_INVALID_PARAMETER},
+      {"buffer one short", FORMAT_MESSAGE_FROM_SYSTEM, ERROR_ACCESS_DENIED, 0, 19, ERROR_INSUFFICIENT_BUFFER},
+  };
+  for (const auto& c : cases) {
+    char buffer[64];
+    char* allocated = buffer;  // must come back null
+    const LPSTR target = (c.flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) ? reinterpret_cast<LPSTR>(&allocated) : buffer;
+    SetLastError(0);
+    EXPECT_EQ(FormatMessageA(c.flags, nullptr, c.code, c.language, target, c.size, nullptr), 0u) << c.name;
+    EXPECT_EQ(GetLastError(), c.error) << c.name;
+    if (c.flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
+      EXPECT_EQ(allocated, nullptr) << c.name;
+    }
+  }
 }
 
 TEST(MessageTable, IsSortedWithoutDuplicatesSoLookupFindsEveryEntry) {
