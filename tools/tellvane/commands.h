@@ -9,6 +9,7 @@ namespace tool {
 
 using Arguments = std::vector<std::string>;
 
+int runDemo(const Arguments& args);
 int runTrace(const Arguments& args);
 
 }  // namespace tool

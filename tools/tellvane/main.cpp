@@ -14,6 +14,7 @@ struct Command {
 };
 
 const Command kCommands[] = {
+    {"demo", tool::runDemo, "run the component end to end in a throw-away platform prefix"},
     {"trace", tool::runTrace, "show the debug output of every process using the platform"},
 };
 

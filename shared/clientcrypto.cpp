@@ -1,0 +1,121 @@
+#include "shared/clientcrypto.h"
+
+#include "common/exceptions.h"
+#include "common/jsonescape.h"
+
+#include <climits>
+#include <string>
+
+namespace {
+
+// The envelope's pieces in their fixed order, with no white space.
+std::string envelope(bool success, const std::string& value) {
+  return "{" + ClientCrypto::quoteString("success") + ":" + (success ? "true" : "false") + "," +
+         ClientCrypto::quoteString("result") + ":" + value + "}";
+}
+
+// The framework's error object for the platform's last error.
+[[noreturn]] void raiseLastError() {
+  DWORD code = GetLastError();
+  throw ComError(code == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(code));
+}
+
+}  // namespace
+
+BSTR toBstr(const std::string& text) {
+  if (text.size() > static_cast<size_t>(INT_MAX)) throw ComError(E_OUTOFMEMORY);
+  int length = static_cast<int>(text.size());
+  std::basic_string<WCHAR> wide;
+  if (length != 0) {
+    int needed = MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), length, nullptr, 0);
+    if (needed == 0) raiseLastError();
+    wide.resize(static_cast<size_t>(needed));
+    int converted = MultiByteToWideChar(CP_THREAD_ACP, 0, text.data(), length, wide.data(), needed);
+    if (converted == 0) raiseLastError();
+    wide.resize(static_cast<size_t>(converted));
+  }
+  BSTR result = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+  if (result == nullptr) throw ComError(E_OUTOFMEMORY);
+  return result;
+}
+
+std::string fromBstr(BSTR value) {
+  if (value == nullptr) return std::string();
+  // A length of -1 stops at the first zero character and counts it.
+  std::string narrow(64, '\0');
+  for (;;) {
+    int converted = WideCharToMultiByte(CP_THREAD_ACP, 0, value, -1, narrow.data(),
+                                        static_cast<int>(narrow.size()), nullptr, nullptr);
+    if (converted > 0) {
+      narrow.resize(static_cast<size_t>(converted) - 1);
+      return narrow;
+    }
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) raiseLastError();
+    int needed = WideCharToMultiByte(CP_THREAD_ACP, 0, value, -1, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) raiseLastError();
+    narrow.assign(static_cast<size_t>(needed), '\0');
+  }
+}
+
+std::string ClientCrypto::quoteString(const std::string& text) { return "\"" + Sys::escapeJson(text) + "\""; }
+
+std::string ClientCrypto::successWithJson(const std::string& value) { return envelope(true, value); }
+
+std::string ClientCrypto::successWithString(const std::string& text) { return envelope(true, quoteString(text)); }
+
+std::string ClientCrypto::errorWithString(const std::string& message) {
+  Sys::trace("ClientCrypto::errorWithString");
+  const std::string errorSummary = message.empty() ? "Unknown error" : message;
+  return envelope(false, quoteString(errorSummary));
+}
+
+std::vector<BYTE> ClientCrypto::toUtf8(const WCHAR* text) {
+  if (text == nullptr) throw Sys::OsError(__FILE__, __LINE__, "Invalid pointer");
+  size_t count = std::char_traits<WCHAR>::length(text);
+  if (count > static_cast<size_t>(INT_MAX)) throw Sys::OsError(ERROR_ARITHMETIC_OVERFLOW, __FILE__, __LINE__);
+  int length = static_cast<int>(count);
+  int needed = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  Sys::checkWin32(needed, __FILE__, __LINE__);
+  std::vector<BYTE> bytes(static_cast<size_t>(needed));
+  int converted = WideCharToMultiByte(CP_UTF8, 0, text, length, reinterpret_cast<LPSTR>(bytes.data()), needed,
+                                      nullptr, nullptr);
+  Sys::checkWin32(converted, __FILE__, __LINE__);
+  bytes.resize(static_cast<size_t>(converted));
+  return bytes;
+}
+
+bool ClientCrypto::present(BSTR* result, std::initializer_list<const void*> required) {
+  if (result == nullptr) return false;
+  for (const void* pointer : required)
+    if (pointer == nullptr) return false;
+  return true;
+}
+
+HRESULT ClientCrypto::reportFailure(BSTR* result, const char* what) noexcept {
+  try {
+    std::string message;
+    if (what != nullptr) {
+      Sys::traceFormat("Error: %s", what);
+      message = what;
+    } else {
+      Sys::trace("Unspecified error");
+      message = "Unspecified error";
+    }
+    *result = toBstr(errorWithString(message));
+    return S_OK;
+  } catch (const ComError& error) {
+    // Not even the error envelope could be made: the caller gets the code alone.
+    return error.code();
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+// ---- The certificate list ----
+
+
+
+// ---- Digest and string signing ----
+
+
+

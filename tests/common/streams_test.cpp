@@ -1,0 +1,166 @@
+#include "common/exceptions.h"
+#include "common/fileinputstream.h"
+#include "common/memoryoutputstream.h"
+
+#include "support/memoryinputstream.h"
+#include "support/tempprefix.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+// The text of what the call throws, or "" when it throws nothing.
+template <class Call>
+std::string errorOf(Call call) {
+  try {
+    call();
+  } catch (const std::exception& error) {
+    return error.what();
+  }
+  return "";
+}
+
+TEST(MemoryOutputStream, HoldsEverythingWrittenInOrderAndRefusesEmptyWrites) {
+  Sys::MemoryOutputStream stream;
+  EXPECT_EQ(stream.data(), nullptr);
+  EXPECT_EQ(stream.size() + stream.position(), 0u);
+  EXPECT_EQ(stream.write("abc", 3), 3u);
+  EXPECT_EQ(stream.write("defgh", 5), 5u);
+  EXPECT_EQ(errorOf([&] { stream.write("x", 0); }), "No data to write");
+  EXPECT_EQ(errorOf([&] { stream.write(nullptr, 1); }), "No data to write");
+  EXPECT_EQ(stream.size(), 8u);
+  EXPECT_EQ(stream.position(), 8u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(stream.data()), 8), "abcdefgh");
+}
+
+TEST(InputStream, ReadExactTellsTheEndFromAShortRead) {
+  tvtest::MemoryInputStream stream(std::string("abc"));
+  char buffer[4];
+  EXPECT_EQ(errorOf([&] { stream.readExact(buffer, 4); }), "Broken stream (2)");
+  EXPECT_EQ(errorOf([&] { stream.readExact(buffer, 1); }), "Broken stream (1)");
+}
+
+class FileInputStreamTest : public ::testing::Test {
+ protected:
+  std::string makeFile(const std::string& bytes) {
+    std::string path = folder_ / "file";
+    tvtest::writeFile(path, bytes);
+    return path;
+  }
+  // The platform's code for another opener's attempt, 0 when it succeeds.
+  static DWORD codeOfOpening(const std::string& path, DWORD access) {
+    HANDLE handle = CreateFileA(path.c_str(), access, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return GetLastError();
+    CloseHandle(handle);
+    return 0;
+  }
+  static DWORD codeOfStream(const std::string& path) {
+    try {
+      Sys::FileInputStream stream(path);
+    } catch (const Sys::OsError& error) {
+      return error.code();
+    }
+    return 0;
+  }
+  tvtest::TempPrefix folder_;
+};
+
+TEST_F(FileInputStreamTest, ReadsToTheEndWithAShortLastReadThenTheEndMark) {
+  Sys::FileInputStream stream(makeFile("0123456789"));
+  char buffer[4];
+  EXPECT_EQ(stream.size(), 10u);
+  EXPECT_EQ(stream.skip(0), 0u);
+  EXPECT_EQ(stream.skip(4), 4u);
+  EXPECT_EQ(stream.read(buffer, 4), 4u);
+  EXPECT_EQ(stream.read(buffer, 4), 2u);
+  EXPECT_EQ(std::string(buffer, 2), "89");
+  EXPECT_EQ(stream.read(buffer, 4), 0xFFFFFFFFu);
+  EXPECT_EQ(stream.skip(3), 0xFFFFFFFFu);
+  EXPECT_EQ(stream.position(), 10u);
+  EXPECT_EQ(errorOf([&] { stream.read(buffer, 0); }), "No data to read");
+  EXPECT_EQ(errorOf([&] { stream.read(nullptr, 4); }), "No data to read");
+}
+
+TEST_F(FileInputStreamTest, SeeksFromEachOriginAndTakesUnknownOnesAsCurrent) {
+  Sys::FileInputStream stream(makeFile("0123456789"));
+  const struct {
+    LONGLONG distance;
+    LONG origin;
+    ULONGLONG position;
+  } steps[] = {{3, 0, 3}, {2, 2, 5}, {-4, 1, 6}, {1, 5, 7}, {-2, 99, 5}};
+  for (const auto& step : steps) {
+    stream.seek(step.distance, static_cast<Sys::InputStream::Origin>(step.origin));
+    EXPECT_EQ(stream.position(), step.position) << "origin " << step.origin;
+  }
+  char c;
+  ASSERT_EQ(stream.read(&c, 1), 1u);
+  EXPECT_EQ(c, '5');
+  EXPECT_THROW(stream.seek(-1, Sys::InputStream::Begin), Sys::OsError);
+}
+
+TEST_F(FileInputStreamTest, ReportsAnEmptyNameAndAMissingFile) {
+  EXPECT_EQ(errorOf([] { Sys::FileInputStream stream(""); }), "file name is empty");
+  EXPECT_EQ(errorOf([] { Sys::FileInputStream stream{std::string()}; }), "file name is empty");
+  std::string text = errorOf([&] { Sys::FileInputStream stream(folder_ / "absent"); });
+  EXPECT_EQ(text.rfind("Exception has been thrown in file 'common/fileinputstream.cpp' at line ", 0), 0u) << text;
+  EXPECT_NE(text.find(". The text is: The system cannot find the file specified.\r\n"), std::string::npos) << text;
+  EXPECT_EQ(codeOfStream(folder_ / "absent"), 2u);
+}
+
+TEST_F(FileInputStreamTest, HoldsTheFileExclusivelyWhileOpen) {
+  std::string path = makeFile("data");
+  {
+    Sys::FileInputStream stream(path);
+    EXPECT_EQ(codeOfOpening(path, GENERIC_READ), 32u);
+    EXPECT_EQ(codeOfOpening(path, GENERIC_WRITE), 32u);
+    EXPECT_FALSE(DeleteFileA(path.c_str()));
+    EXPECT_EQ(GetLastError(), 32u);
+    EXPECT_EQ(codeOfStream(path), 32u);
+  }
+  // Nor does the stream open a file that another opener holds, sharing or not.
+  HANDLE other = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(codeOfStream(path), 32u);
+  CloseHandle(other);
+  EXPECT_EQ(codeOfStream(path), 0u);
+}
+
+// The hold reaches across processes, whichever side holds the file.
+TEST_F(FileInputStreamTest, HoldsTheFileExclusivelyAgainstAnotherProcess) {
+  std::string path = makeFile("data");
+  for (bool childHolds : {true, false}) {
+    int ready[2], done[2];
+    ASSERT_EQ(pipe(ready) | pipe(done), 0);
+    auto held = childHolds ? nullptr : std::make_unique<Sys::FileInputStream>(path);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      if (!childHolds) _exit(static_cast<int>(codeOfStream(path)));
+      Sys::FileInputStream mine(path);
+      char c = 0;
+      (void)!write(ready[1], &c, 1);
+      (void)!read(done[0], &c, 1);
+      _exit(0);
+    }
+    char c = 0;
+    if (childHolds) {
+      ASSERT_EQ(read(ready[0], &c, 1), 1);
+      EXPECT_EQ(codeOfStream(path), 32u);
+      (void)!write(done[1], &c, 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(WEXITSTATUS(status), childHolds ? 0 : 32);
+    held.reset();
+    for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+    EXPECT_EQ(codeOfStream(path), 0u);
+  }
+}
+
+}  // namespace
