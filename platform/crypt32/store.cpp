@@ -158,6 +158,9 @@ std::vector<PCCERT_CONTEXT> contextsOf(const std::string& bytes) {
   } catch (const Win32Failure&) {
     for (PCCERT_CONTEXT context : contexts) releaseCertificateContext(context);
     contexts.clear();
+  } catch (...) {
+    for (PCCERT_CONTEXT context : contexts) releaseCertificateContext(context);
+    throw;
   }
   return contexts;
 }
@@ -170,6 +173,7 @@ void loadFolder(const std::string& folder, HCERTSTORE handle, const std::shared_
       OutputDebugStringA(("crypt32: skipped " + path + ": not a certificate file").c_str());
       continue;
     }
+    record->certificates.reserve(record->certificates.size() + contexts.size());
     for (PCCERT_CONTEXT context : contexts) {
       attachToStore(context, handle, record, record->certificates.size());
       record->certificates.push_back(context);

@@ -64,6 +64,10 @@ TEST(X509Certificate, ValidityTextsAreUtcWithPaddedFields) {
        "2051-01-02 03:04:05.000"},
       {tvtest::utc(2020, 1, 1), tvtest::utc(2049, 12, 31, 23, 59, 59), "2020-01-01 00:00:00.000",
        "2049-12-31 23:59:59.000"},
+      // The GeneralizedTime RFC 5280 gives a certificate without a
+      // well-defined expiration.
+      {tvtest::utc(1970, 1, 2, 3, 4, 5), tvtest::utc(9999, 12, 31, 23, 59, 59), "1970-01-02 03:04:05.000",
+       "9999-12-31 23:59:59.000"},
   };
   for (const Case& c : cases) {
     tvtest::CertificateOptions options;

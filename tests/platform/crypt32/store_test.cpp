@@ -1,6 +1,7 @@
 // System stores on disk: which stores exist, what they hold and in which
 // order, and how long their certificates live.
 #include "support/certfactory.h"
+#include "support/debugcapture.h"
 #include "support/tempprefix.h"
 
 #include <tvplatform.h>
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -127,9 +129,7 @@ TEST_F(SystemStore, ListsFilesInNameOrderAndPemCertificatesInFileOrder) {
 }
 
 TEST_F(SystemStore, SkipsFilesThatAreNotCertificatesAndTellsTheDebugOutput) {
-  std::vector<std::string> lines;
-  TvSetDebugOutputHook([](const char* text, void* context) { static_cast<std::vector<std::string>*>(context)->push_back(text); },
-                       &lines);
+  tvtest::DebugCapture capture;
   Bytes good = ecdsaCertificate("good");
   Bytes truncated(good.begin(), good.begin() + good.size() / 2);
   tvtest::installCertificate(prefix.path(), "1-notes.txt", std::string("not a certificate"));
@@ -139,7 +139,7 @@ TEST_F(SystemStore, SkipsFilesThatAreNotCertificatesAndTellsTheDebugOutput) {
   tvtest::installCertificate(prefix.path(), "5-broken.pem", tvtest::toPem(good) + "-----BEGIN CERTIFICATE-----\n!!\n");
 
   HCERTSTORE store = openUserStore(u"My");
-  TvSetDebugOutputHook(nullptr, nullptr);
+  std::vector<std::string> lines = capture.lines();
   ASSERT_NE(nullptr, store);
   EXPECT_EQ(std::vector<Bytes>{good}, contentsOf(store));
   CertCloseStore(store, 0);
