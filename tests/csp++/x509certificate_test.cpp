@@ -4,12 +4,9 @@
 
 #include "common/exceptions.h"
 #include "common/memoryoutputstream.h"
-#include "shared/clientcrypto.h"
 #include "support/certfactory.h"
 #include "support/debugcapture.h"
-#include "support/json.h"
 #include "support/memoryinputstream.h"
-#include "support/threadlocale.h"
 
 #include <tvplatform.h>
 
@@ -34,23 +31,9 @@ Bytes certificateWith(const tvtest::Name& subject, const tvtest::Name& issuer = 
   return tvtest::makeCertificate(options).der;
 }
 
-// The certificate's JSON object as a page reads it: inside the list's
-// envelope, through the automation string.
-nlohmann::ordered_json asPageReadsIt(const X509Certificate& certificate) {
-  BSTR envelope = toBstr(ClientCrypto::successWithJson("[" + certificate.toJson() + "]"));
-  tvtest::Envelope parsed = tvtest::parseEnvelope(envelope);
-  SysFreeString(envelope);
-  return parsed.result.at(0);
-}
-
 TEST(X509Certificate, ThumbprintIsTheSha1OfTheEncodingInUpperCaseHex) {
-  for (tvtest::KeyKind key : {tvtest::KeyKind::Gost2001ParamSetA, tvtest::KeyKind::Rsa2048}) {
-    Bytes der = tvtest::makeCertificate(key).der;
-    std::string thumbprint = X509Certificate(der).thumbprint();
-    EXPECT_EQ(40u, thumbprint.size());
-    EXPECT_EQ(std::string::npos, thumbprint.find_first_not_of("0123456789ABCDEF"));
-    EXPECT_EQ(tvtest::sha1Hex(der), thumbprint);
-  }
+  Bytes der = tvtest::makeCertificate(tvtest::KeyKind::Gost2001ParamSetA).der;
+  EXPECT_EQ(tvtest::sha1Hex(der), X509Certificate(der).thumbprint());
 }
 
 TEST(X509Certificate, ValidityTextsAreUtcWithPaddedFields) {
@@ -94,39 +77,6 @@ TEST(X509Certificate, JsonObjectHasFiveMembersInOrderWithoutWhiteSpace) {
             certificate.toJson());
 }
 
-TEST(X509Certificate, JsonNamesStayValidJsonWhateverTheyHold) {
-  // Quotation marks, backslashes and control characters are escaped; the
-  // page reads back the platform's name text unchanged.
-  const char* values[] = {"say \"hi\"", "back\\slash", "line\nfeed", "tab\there", "bell\x07", "plain"};
-  for (const char* value : values) {
-    X509Certificate certificate(certificateWith(tvtest::commonName(value), tvtest::commonName(value)));
-    nlohmann::ordered_json object = asPageReadsIt(certificate);
-    EXPECT_EQ(certificate.subjectFullName(), object["DistinguishedName"].get<std::string>()) << value;
-    EXPECT_EQ(certificate.issuerFullName(), object["IssuerDistinguishedName"].get<std::string>()) << value;
-  }
-  X509Certificate quoted(certificateWith(tvtest::commonName("a\"b\\c")));
-  EXPECT_NE(std::string::npos, quoted.toJson().find("\"DistinguishedName\":\"CN=\\\"a\\\"\\\"b\\\\c\\\"\""));
-}
-
-TEST(X509Certificate, CyrillicNamesComeOutInTheThreadCodePageAndReadTheSameEverywhere) {
-  X509Certificate certificate(certificateWith(tvtest::Name{
-      {textAttribute("2.5.4.10", "ООО \"Ромашка\""), textAttribute("2.5.4.3", "Иванов Иван")}, {}}));
-  const std::string expected = "O=\"ООО \"\"Ромашка\"\"\", CN=Иванов Иван";  // as UTF-8
-  struct Locale {
-    const char* name;
-    std::string bytes;  // the name in that locale's code page
-  } locales[] = {
-      {"ru_RU.UTF-8", expected},
-      {"ru_RU.CP1251", "O=\"\xCE\xCE\xCE \"\"\xD0\xEE\xEC\xE0\xF8\xEA\xE0\"\"\", CN=\xC8\xE2\xE0\xED\xEE\xE2 \xC8\xE2\xE0\xED"},
-  };
-  for (const Locale& locale : locales) {
-    if (!tvtest::ThreadLocale::available(locale.name)) GTEST_SKIP() << "no locale " << locale.name;
-    tvtest::ThreadLocale scope(locale.name);
-    EXPECT_EQ(locale.bytes, certificate.subjectFullName()) << locale.name;
-    EXPECT_EQ(expected, asPageReadsIt(certificate)["DistinguishedName"].get<std::string>()) << locale.name;
-  }
-}
-
 TEST(X509Certificate, CopiesAndAssignmentsHoldExactlyOneReferenceEach) {
   LONG before = TvLiveCertificateContexts();
   Bytes first = tvtest::makeCertificate(tvtest::KeyKind::EcdsaP256).der;
@@ -150,11 +100,8 @@ TEST(X509Certificate, CopiesAndAssignmentsHoldExactlyOneReferenceEach) {
   // From a context: the wrapper takes its own reference; the caller keeps its own.
   PCCERT_CONTEXT context =
       CertCreateCertificateContext(X509_ASN_ENCODING, first.data(), static_cast<DWORD>(first.size()));
-  {
-    X509Certificate wrapped(context);
-    CertFreeCertificateContext(context);
-    EXPECT_EQ(tvtest::sha1Hex(first), wrapped.thumbprint());
-  }
+  X509Certificate(context).thumbprint();
+  CertFreeCertificateContext(context);
   EXPECT_EQ(before, TvLiveCertificateContexts());
 }
 
@@ -237,26 +184,21 @@ TEST(X509Certificate, NameAttributesComeUnquotedAndAbsentOnesEmpty) {
   }
 }
 
-TEST(X509Certificate, KeyUsagesAndSignToolExtensions) {
-  auto make = [](std::vector<std::string> usages, std::vector<std::string> tools) {
+TEST(X509Certificate, SignToolExtensionsCountOnlyWhenBothArePresent) {
+  auto make = [](std::vector<std::string> usages, std::vector<const char*> tools) {
     tvtest::CertificateOptions options;
     options.key = tvtest::KeyKind::EcdsaP256;
     options.keyUsages = usages;
-    for (const std::string& oid : tools)
-      options.extensions.push_back({oid,
-                                    oid == "1.2.643.100.111" ? tvtest::subjectSignToolValue()
-                                                             : tvtest::issuerSignToolValue(),
-                                    false});
+    for (const char* oid : tools) options.extensions.push_back({oid, tvtest::subjectSignToolValue(), false});
     return X509Certificate(tvtest::makeCertificate(options).der);
   };
-  EXPECT_TRUE(make({}, {}).getOids().empty());
-  std::vector<std::string> usages{"1.3.6.1.5.5.7.3.4", "1.3.6.1.5.5.7.3.2"};
-  EXPECT_EQ(usages, make(usages, {}).getOids());
-
   EXPECT_FALSE(make({}, {}).hasSignToolExtensions());
   EXPECT_FALSE(make({}, {"1.2.643.100.111"}).hasSignToolExtensions());
   EXPECT_FALSE(make({}, {"1.2.643.100.112"}).hasSignToolExtensions());
   EXPECT_TRUE(make({}, {"1.2.643.100.111", "1.2.643.100.112"}).hasSignToolExtensions());
+  std::vector<std::string> usages{"1.3.6.1.5.5.7.3.4", "1.3.6.1.5.5.7.3.2"};
+  EXPECT_EQ(usages, make(usages, {}).getOids());
+  EXPECT_TRUE(make({}, {}).getOids().empty());
 }
 
 TEST(X509Certificate, SerialisedFormIsLengthThenEncodingAndReadsBack) {

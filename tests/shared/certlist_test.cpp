@@ -105,6 +105,7 @@ TEST_F(CertificateList, ListsEveryCertificateInStoreOrder) {
 
     std::vector<std::string> lines = capture.lines();
     EXPECT_EQ(count, std::count(lines.begin(), lines.end(), "5"));
+    EXPECT_EQ(count, std::count(lines.begin(), lines.end(), "...certificate added."));
     auto making = std::find(lines.begin(), lines.end(), "Making JSON array of certificates...");
     auto wrapping = std::find(lines.begin(), lines.end(), "Wrapping up...");
     ASSERT_NE(lines.end(), making);

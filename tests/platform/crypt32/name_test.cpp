@@ -113,14 +113,6 @@ TEST(NameToStr, WineSubjectIsWrittenWith107Characters) {
   EXPECT_EQ(107u, returned);
 }
 
-TEST(NameToStr, FlagsChangeOrderAndSeparators) {
-  Bytes der = tvtest::nameDer(tvtest::Name{{textAttribute("2.5.4.6", "RU"), textAttribute("2.5.4.3", "x")}, {}});
-  EXPECT_EQ(u"CN=x, C=RU", wideName(der, CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG));
-  EXPECT_EQ(u"C=RU; CN=x", wideName(der, CERT_X500_NAME_STR | CERT_NAME_STR_SEMICOLON_FLAG));
-  EXPECT_EQ(u"RU, x", wideName(der, CERT_SIMPLE_NAME_STR));
-  EXPECT_EQ(u"2.5.4.6=RU, 2.5.4.3=x", wideName(der, CERT_OID_NAME_STR));
-}
-
 TEST(NameToStr, AnsiFormFollowsTheSizeProtocolAndNeverFails) {
   Bytes der = tvtest::nameDer(tvtest::commonName("Protocol"));
   CERT_NAME_BLOB blob{static_cast<DWORD>(der.size()), der.data()};
