@@ -128,25 +128,39 @@ std::optional<std::string> readSmallFile(const std::string& path) {
 
 // The DER encodings of the certificates in a file: the file itself when it
 // is DER, else every certificate of its PEM text.
+// The certificates GnuTLS reads from a PEM text, released with the list.
+class PemCertificates {
+ public:
+  explicit PemCertificates(const std::string& text) {
+    gnutls_datum_t data = borrowedDatum(text.data(), text.size());
+    if (gnutls_x509_crt_list_import2(&list_, &count_, &data, GNUTLS_X509_FMT_PEM, 0) < 0) list_ = nullptr, count_ = 0;
+  }
+  ~PemCertificates() {
+    for (unsigned i = 0; i < count_; ++i) gnutls_x509_crt_deinit(list_[i]);
+    gnutls_free(list_);
+  }
+  PemCertificates(const PemCertificates&) = delete;
+  PemCertificates& operator=(const PemCertificates&) = delete;
+
+  unsigned count() const { return count_; }
+  gnutls_x509_crt_t operator[](unsigned i) const { return list_[i]; }
+
+ private:
+  gnutls_x509_crt_t* list_ = nullptr;
+  unsigned count_ = 0;
+};
+
 std::vector<Bytes> encodingsIn(const std::string& bytes) {
   if (!bytes.empty() && static_cast<unsigned char>(bytes[0]) == 0x30)
     return {Bytes(bytes.begin(), bytes.end())};
-  gnutls_x509_crt_t* list = nullptr;
-  unsigned count = 0;
-  gnutls_datum_t data = borrowedDatum(bytes.data(), bytes.size());
-  if (gnutls_x509_crt_list_import2(&list, &count, &data, GNUTLS_X509_FMT_PEM, 0) < 0) return {};
+  PemCertificates pem(bytes);
   std::vector<Bytes> encodings;
-  bool ok = true;
-  for (unsigned i = 0; i < count; ++i) {
+  for (unsigned i = 0; i < pem.count(); ++i) {
     GnutlsDatum der;
-    if (ok && gnutls_x509_crt_export2(list[i], GNUTLS_X509_FMT_DER, der.out()) >= 0)
-      encodings.push_back(der.bytes());
-    else
-      ok = false;
-    gnutls_x509_crt_deinit(list[i]);
+    if (gnutls_x509_crt_export2(pem[i], GNUTLS_X509_FMT_DER, der.out()) < 0) return {};
+    encodings.push_back(der.bytes());
   }
-  gnutls_free(list);
-  return ok ? encodings : std::vector<Bytes>{};
+  return encodings;
 }
 
 // Contexts for every certificate of a file, or none when any of them does
