@@ -35,3 +35,11 @@ WINBASEAPI LONG WINAPI TvLiveCertificateContexts(void);
 // ---- ole32 / oleaut32 --------------------------------------------------------
 
 // ---- user32 --------------------------------------------------------------------
+
+// Shows every message box in this process instead of the desktop dialog or
+// the terminal: receives MessageBoxW's arguments (text and caption never
+// null) and returns its result. One hook per process; a null hook removes it.
+typedef int (*TvMessageBoxHook)(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type, void* context);
+WINUSERAPI void WINAPI TvSetMessageBoxHook(TvMessageBoxHook hook, void* context);
+// The hook and context installed now (null when none).
+WINUSERAPI void WINAPI TvGetMessageBoxHook(TvMessageBoxHook* hook, void** context);

@@ -1,0 +1,31 @@
+# Type libraries described once, in IDL.
+#
+#   tellvane_typelib(<variable> <file.idl>)
+#
+# Adds the build step that compiles <file.idl> into <binary folder>/<name>.tlb
+# and sets <variable> to that path, for a resource list line such as
+# "TYPELIB 1 @TLB_FILE@". On Windows widl makes the real type library; on
+# Linux typelibgen makes the platform stand-in's compact form of the same
+# library, for the system kind of the target (win64 or win32).
+function(tellvane_typelib variable idl)
+  get_filename_component(idl_path "${idl}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+  get_filename_component(stem "${idl}" NAME_WE)
+  set(output "${CMAKE_CURRENT_BINARY_DIR}/${stem}.tlb")
+  if(WIN32)
+    find_program(WIDL widl REQUIRED)
+    add_custom_command(OUTPUT "${output}"
+      COMMAND "${WIDL}" -t -o "${output}" "${idl_path}"
+      DEPENDS "${idl_path}" VERBATIM)
+  else()
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+      set(syskind win64)
+    else()
+      set(syskind win32)
+    endif()
+    add_custom_command(OUTPUT "${output}"
+      COMMAND typelibgen "${idl_path}" "${output}" --syskind ${syskind}
+      DEPENDS typelibgen "${idl_path}"
+      COMMENT "Compiling the type library ${stem}" VERBATIM)
+  endif()
+  set(${variable} "${output}" PARENT_SCOPE)
+endfunction()

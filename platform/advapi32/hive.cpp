@@ -1,0 +1,150 @@
+#include "internal/hive.h"
+
+#include "internal/prefix.h"
+#include "internal/win32call.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+#include <string>
+
+namespace tv {
+
+namespace {
+
+std::string folder() { return platformPrefix() + "/registry"; }
+
+std::string hivePath(Hive hive) { return folder() + (hive == Hive::Machine ? "/machine.reg" : "/user.reg"); }
+
+std::u16string rootName(Hive hive) { return hive == Hive::Machine ? u"HKEY_LOCAL_MACHINE" : u"HKEY_CURRENT_USER"; }
+
+// Closes a descriptor on every way out.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+void writeAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    require(n > 0, ERROR_CANTWRITE);
+    done += static_cast<size_t>(n);
+  }
+}
+
+std::unique_ptr<RegKey> parseFile(Hive hive, int fd) {
+  std::string text;
+  char buffer[65536];
+  while (true) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    require(n >= 0, ERROR_CANTREAD);
+    if (n == 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  return parseRegFile(text, rootName(hive));
+}
+
+// The last hive read from each file. Its file stays open, so that its inode
+// cannot be given to a later version of the hive: a file with the same
+// inode, size and time is then the same file (hives are replaced, never
+// rewritten in place, and an edit in place changes the size or the time).
+struct CachedHive {
+  std::string path;
+  std::unique_ptr<Descriptor> file;
+  struct stat identity {};
+  std::shared_ptr<const RegKey> root;
+};
+
+std::mutex cacheMutex;
+CachedHive cache[2];
+
+bool sameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
+std::unique_ptr<RegKey> loadHive(Hive hive) {
+  Descriptor file(open(hivePath(hive).c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) {
+    require(errno == ENOENT, ERROR_CANTREAD);
+    return std::make_unique<RegKey>(rootName(hive));
+  }
+  return parseFile(hive, file.get());
+}
+
+std::shared_ptr<const RegKey> readHive(Hive hive) {
+  std::string path = hivePath(hive);
+  auto file = std::make_unique<Descriptor>(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file->get() < 0) {
+    require(errno == ENOENT, ERROR_CANTREAD);
+    return std::make_shared<const RegKey>(rootName(hive));
+  }
+  struct stat identity {};
+  require(fstat(file->get(), &identity) == 0, ERROR_CANTREAD);
+  CachedHive& cached = cache[hive == Hive::Machine ? 0 : 1];
+  {
+    std::lock_guard<std::mutex> guard(cacheMutex);
+    if (cached.root && cached.path == path && sameFile(cached.identity, identity)) return cached.root;
+  }
+  std::shared_ptr<const RegKey> root = parseFile(hive, file->get());
+  std::lock_guard<std::mutex> guard(cacheMutex);
+  cached = CachedHive{path, std::move(file), identity, root};
+  return root;
+}
+
+HiveLock::HiveLock(Hive hive) : hive_(hive), fd_(-1) {
+  require(makeFolders(folder(), 0700), ERROR_CANTWRITE);
+  std::string lockPath = hivePath(hive) + ".lock";
+  Descriptor lock(open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  require(lock.get() >= 0, ERROR_CANTWRITE);
+  int rc;
+  do rc = flock(lock.get(), LOCK_EX);
+  while (rc != 0 && errno == EINTR);
+  require(rc == 0, ERROR_CANTWRITE);
+  fd_ = lock.release();
+}
+
+HiveLock::~HiveLock() { close(fd_); }  // closing the descriptor releases the lock
+
+void HiveLock::store(const RegKey& root) {
+  std::string path = hivePath(hive_);
+  std::string temporary = path + ".XXXXXX";
+  Descriptor file(mkostemp(temporary.data(), O_CLOEXEC));
+  require(file.get() >= 0, ERROR_CANTWRITE);
+  try {
+    writeAll(file.get(), formatRegFile(root));
+    require(fsync(file.get()) == 0, ERROR_CANTWRITE);
+    require(rename(temporary.c_str(), path.c_str()) == 0, ERROR_CANTWRITE);
+  } catch (...) {
+    unlink(temporary.c_str());
+    throw;
+  }
+  // The rename itself reaches the disk with the folder.
+  Descriptor dir(open(folder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) fsync(dir.get());
+}
+
+}  // namespace tv
