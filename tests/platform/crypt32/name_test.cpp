@@ -100,7 +100,7 @@ INSTANTIATE_TEST_SUITE_P(
                  u"OID.2.5.4.97=VATRU-1"}),
     [](const ::testing::TestParamInfo<NameCase>& info) { return "case" + std::to_string(info.index); });
 
-TEST(NameToStr, WineSubjectIsWrittenWith107Characters) {
+TEST(NameToStr, SevenAttributeSubjectIsWrittenWith107Characters) {
   tvtest::Name name{{textAttribute("2.5.4.6", "US"), textAttribute("2.5.4.8", "Minnesota"),
                      textAttribute("2.5.4.7", "Minneapolis"), textAttribute("2.5.4.10", "CodeWeavers"),
                      textAttribute("2.5.4.11", "Wine Development"), textAttribute("2.5.4.3", "localhost"),
