@@ -9,6 +9,9 @@
 #   RT_MANIFEST 2    app.manifest         (RT_STRING=6, RT_VERSION=16, RT_MANIFEST=24);
 #   STRING      100  "Tellvane"           ID a number or a name. STRING lines make
 #                                         the string table (UTF-8, \" \\ \n \t).
+#   VERSIONINFO 1    version.txt          The version resource, from "Name = value"
+#                                         lines: FileVersion and ProductVersion
+#                                         (dotted numbers), FileDescription, ...
 #
 # Relative files are found beside the list; @VARIABLE@ is replaced by CMake
 # variables of the calling folder (for files made at build time, which are
@@ -23,6 +26,49 @@
 # GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, (LPCWSTR)&anyFunctionOfIt, &h).
 
 set(TELLVANE_RESOURCES_DIR "${CMAKE_CURRENT_LIST_DIR}")
+if(WIN32)
+  enable_language(RC)
+endif()
+
+# The VERSIONINFO statement of a .rc script, from a "Name = value" file.
+function(_tellvane_rc_version out id file)
+  file(STRINGS "${file}" lines ENCODING UTF-8)
+  set(numbers_FileVersion "0,0,0,0")
+  set(numbers_ProductVersion "0,0,0,0")
+  set(values "")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^[ \t]*([A-Za-z]+)[ \t]*=[ \t]*(.*[^ \t])[ \t]*$")
+      set(name "${CMAKE_MATCH_1}")
+      set(value "${CMAKE_MATCH_2}")
+      if(name STREQUAL "FileVersion" OR name STREQUAL "ProductVersion")
+        string(REPLACE "." "," numbers_${name} "${value}")
+      endif()
+      string(REPLACE "\"" "\"\"" value "${value}")
+      string(APPEND values "      VALUE \"${name}\", \"${value}\"\n")
+    endif()
+  endforeach()
+  set(${out} "${id} VERSIONINFO
+FILEVERSION ${numbers_FileVersion}
+PRODUCTVERSION ${numbers_ProductVersion}
+FILEFLAGSMASK 0x3fL
+FILEFLAGS 0x0L
+FILEOS 0x40004L
+FILETYPE 0x2L
+FILESUBTYPE 0x0L
+BEGIN
+  BLOCK \"StringFileInfo\"
+  BEGIN
+    BLOCK \"040904b0\"
+    BEGIN
+${values}    END
+  END
+  BLOCK \"VarFileInfo\"
+  BEGIN
+    VALUE \"Translation\", 0x409, 1200
+  END
+END
+" PARENT_SCOPE)
+endfunction()
 
 function(tellvane_embed_resources target list)
   cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
@@ -51,6 +97,13 @@ function(tellvane_embed_resources target list)
       string(REGEX REPLACE "[ \t]*#.*$" "" rest "${rest}")
       get_filename_component(file "${rest}" ABSOLUTE BASE_DIR "${folder}")
       list(APPEND files "${file}")
+      if(type_upper STREQUAL "VERSIONINFO")
+        if(WIN32)
+          _tellvane_rc_version(version_rc "${id}" "${file}")
+          string(APPEND rc_lines "${version_rc}")
+        endif()
+        continue()
+      endif()
       set(rc_types RT_CURSOR 1 RT_BITMAP 2 RT_ICON 3 RT_MENU 4 RT_DIALOG 5 RT_STRING 6 RT_RCDATA 10
                    RT_GROUP_CURSOR 12 RT_GROUP_ICON 14 RT_VERSION 16 RT_MANIFEST 24)
       list(FIND rc_types "${type_upper}" at)

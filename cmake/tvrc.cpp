@@ -13,6 +13,11 @@
 //                       \" \\ \n \t); gathered into RT_STRING blocks the way
 //                       a Windows resource compiler does: block ID/16 + 1,
 //                       sixteen counted UTF-16 strings each.
+//   VERSIONINFO ID FILE the version resource (RT_VERSION) made from a text
+//                       file of "Name = value" lines: FileVersion and
+//                       ProductVersion (dotted numbers, also the fixed
+//                       fields), then any strings (FileDescription,
+//                       InternalName, ...), for US English, Unicode.
 // Names compare without regard to case in Windows, so they are stored in
 // upper case, as a Windows resource compiler stores them.
 #include <cctype>
@@ -129,6 +134,123 @@ std::string trim(const std::string& s) {
   return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
 }
 
+// ---- Version resource ---------------------------------------------------------
+// VS_VERSIONINFO: nested blocks, each a WORD length (of the whole block), a
+// WORD value length, a WORD type (1 text, 0 binary), a UTF-16 key with its
+// zero, padding to 32 bits, the value, padding, then the child blocks.
+
+class VersionBlock {
+ public:
+  VersionBlock(const std::u16string& key, bool text) : key_(key), text_(text) {}
+
+  void setValue(std::vector<unsigned char> bytes, uint16_t length) {
+    value_ = std::move(bytes);
+    valueLength_ = length;
+  }
+  VersionBlock& add(VersionBlock child) {
+    children_.push_back(std::move(child));
+    return children_.back();
+  }
+
+  std::vector<unsigned char> bytes() const {
+    std::vector<unsigned char> out(6);
+    for (char16_t c : key_ + u'\0') put16(out, c);
+    pad(out);
+    out.insert(out.end(), value_.begin(), value_.end());
+    for (const VersionBlock& child : children_) {
+      pad(out);
+      std::vector<unsigned char> inner = child.bytes();
+      out.insert(out.end(), inner.begin(), inner.end());
+    }
+    if (out.size() > 0xFFFF) throw std::runtime_error("version resource too long");
+    set16(out, 0, static_cast<uint16_t>(out.size()));
+    set16(out, 2, valueLength_);
+    set16(out, 4, text_ ? 1 : 0);
+    return out;
+  }
+
+  static void put16(std::vector<unsigned char>& out, uint32_t v) {
+    out.push_back(static_cast<unsigned char>(v & 0xFF));
+    out.push_back(static_cast<unsigned char>((v >> 8) & 0xFF));
+  }
+  static void put32(std::vector<unsigned char>& out, uint32_t v) {
+    put16(out, v & 0xFFFF);
+    put16(out, v >> 16);
+  }
+
+ private:
+  static void pad(std::vector<unsigned char>& out) {
+    while (out.size() % 4 != 0) out.push_back(0);
+  }
+  static void set16(std::vector<unsigned char>& out, size_t at, uint16_t v) {
+    out[at] = static_cast<unsigned char>(v & 0xFF);
+    out[at + 1] = static_cast<unsigned char>(v >> 8);
+  }
+
+  std::u16string key_;
+  bool text_;
+  std::vector<unsigned char> value_;
+  uint16_t valueLength_ = 0;
+  std::vector<VersionBlock> children_;
+};
+
+// "1.0.0.1" as the two DWORDs of a fixed version field.
+std::pair<uint32_t, uint32_t> versionNumbers(const std::string& text, const std::string& where) {
+  uint32_t parts[4] = {0, 0, 0, 0};
+  std::istringstream in(text);
+  std::string part;
+  int count = 0;
+  while (std::getline(in, part, '.')) {
+    if (count == 4 || !isNumber(part)) fail(where, "a version is up to four numbers of 0-65535: " + text);
+    parts[count++] = static_cast<uint32_t>(std::stoul(part));
+  }
+  if (count == 0) fail(where, "empty version");
+  return {parts[0] << 16 | parts[1], parts[2] << 16 | parts[3]};
+}
+
+std::vector<unsigned char> versionResource(const std::string& path, const std::string& where) {
+  std::ifstream in(path);
+  if (!in) fail(where, "cannot read " + path);
+  std::vector<std::pair<std::string, std::string>> strings;
+  std::pair<uint32_t, uint32_t> fileVersion{0, 0}, productVersion{0, 0};
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    std::string at = path + ":" + std::to_string(number);
+    line = trim(line);
+    if (line.empty() || line[0] == '#') continue;
+    size_t equals = line.find('=');
+    if (equals == std::string::npos) fail(at, "expected Name = value");
+    std::string name = trim(line.substr(0, equals));
+    std::string value = trim(line.substr(equals + 1));
+    if (name == "FileVersion") fileVersion = versionNumbers(value, at);
+    if (name == "ProductVersion") productVersion = versionNumbers(value, at);
+    strings.emplace_back(name, value);
+  }
+  std::vector<unsigned char> fixed;
+  for (uint32_t v : {0xFEEF04BDu, 0x00010000u, fileVersion.first, fileVersion.second, productVersion.first,
+                     productVersion.second, 0x3Fu, 0u, 0x00040004u /* VOS_NT_WINDOWS32 */, 2u /* VFT_DLL */, 0u, 0u,
+                     0u})
+    VersionBlock::put32(fixed, v);
+  VersionBlock root(u"VS_VERSION_INFO", false);
+  root.setValue(fixed, static_cast<uint16_t>(fixed.size()));
+  VersionBlock& table = root.add(VersionBlock(u"StringFileInfo", true)).add(VersionBlock(u"040904B0", true));
+  for (const auto& [name, value] : strings) {
+    std::u16string text = utf16(value, where) + u'\0';
+    std::vector<unsigned char> bytes;
+    for (char16_t c : text) VersionBlock::put16(bytes, c);
+    VersionBlock entry(utf16(name, where), true);
+    entry.setValue(bytes, static_cast<uint16_t>(text.size()));  // counted in characters
+    table.add(std::move(entry));
+  }
+  VersionBlock translation(u"Translation", false);
+  std::vector<unsigned char> language;
+  VersionBlock::put16(language, 0x0409);
+  VersionBlock::put16(language, 1200);
+  translation.setValue(language, 4);
+  root.add(VersionBlock(u"VarFileInfo", true)).add(std::move(translation));
+  return root.bytes();
+}
+
 std::vector<Resource> parseList(const std::string& listPath, const std::string& folder) {
   std::ifstream in(listPath);
   if (!in) fail(listPath, "cannot read");
@@ -153,7 +275,10 @@ std::vector<Resource> parseList(const std::string& listPath, const std::string& 
     }
     if (rest.empty()) fail(where, "missing file");
     std::string path = rest.front() == '/' ? rest : folder + "/" + rest;
-    resources.push_back({parseType(type, where), parseKey(id, where), readFile(path, where)});
+    if (upper(type) == "VERSIONINFO")
+      resources.push_back({Key{"", 16}, parseKey(id, where), versionResource(path, where)});
+    else
+      resources.push_back({parseType(type, where), parseKey(id, where), readFile(path, where)});
   }
   // String tables: block n holds the strings n*16-16 .. n*16-1, each as a
   // 16-bit length and that many UTF-16 units (an absent string has length 0).

@@ -2,6 +2,9 @@
 
 #include "common/exceptions.h"
 #include "common/jsonescape.h"
+#include "common/wide.h"
+#include "csp++/certificatestore.h"
+#include "csp++/x509certificate.h"
 
 #include <climits>
 #include <string>
@@ -113,7 +116,32 @@ HRESULT ClientCrypto::reportFailure(BSTR* result, const char* what) noexcept {
 
 // ---- The certificate list ----
 
-
+HRESULT ClientCrypto::getCertListAsJson(BSTR pin, BSTR* rv) {
+  (void)pin;  // accepted and never read
+  return runOperation("ClientCrypto::getCertListAsJson", "Invalid arg", {}, rv, [](std::string& envelope) {
+    Sys::trace("Opening the certificate store....");
+    Crypto::CertificateStore store(WSTR("MY"), false, true);
+    Sys::trace("Getting certificate list...");
+    std::vector<Crypto::X509Certificate> certificates = store.enumCertificates(Crypto::acceptAnyCertificate);
+    if (certificates.empty()) {
+      Sys::trace("...no one cert found");
+      envelope = successWithJson("[]");
+      return S_FALSE;
+    }
+    Sys::trace("Making JSON array of certificates...");
+    std::string array = "[";
+    for (size_t index = 0; index < certificates.size(); ++index) {
+      Sys::trace("5");
+      array += certificates[index].toJson();
+      array += ",";
+    }
+    array = array.substr(0, array.size() - 1) + "]";
+    Sys::trace(array);
+    Sys::trace("Wrapping up...");
+    envelope = successWithJson(array);
+    return S_OK;
+  });
+}
 
 // ---- Digest and string signing ----
 

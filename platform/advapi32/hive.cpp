@@ -3,6 +3,7 @@
 #include "internal/prefix.h"
 #include "internal/win32call.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -115,6 +116,20 @@ std::shared_ptr<const RegKey> readHive(Hive hive) {
   return root;
 }
 
+// Temporary files of a writer that died before renaming its file; only
+// called under the hive's lock, when no other writer can be at work.
+static void removeLeftovers(Hive hive) {
+  std::string prefix = hive == Hive::Machine ? "machine.reg." : "user.reg.";
+  DIR* dir = opendir(folder().c_str());
+  if (dir == nullptr) return;
+  while (dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0)
+      unlinkat(dirfd(dir), name.c_str(), 0);
+  }
+  closedir(dir);
+}
+
 HiveLock::HiveLock(Hive hive) : hive_(hive), fd_(-1) {
   require(makeFolders(folder(), 0700), ERROR_CANTWRITE);
   std::string lockPath = hivePath(hive) + ".lock";
@@ -125,17 +140,19 @@ HiveLock::HiveLock(Hive hive) : hive_(hive), fd_(-1) {
   while (rc != 0 && errno == EINTR);
   require(rc == 0, ERROR_CANTWRITE);
   fd_ = lock.release();
+  removeLeftovers(hive);
 }
 
 HiveLock::~HiveLock() { close(fd_); }  // closing the descriptor releases the lock
 
 void HiveLock::store(const RegKey& root) {
   std::string path = hivePath(hive_);
+  std::string text = formatRegFile(root);
   std::string temporary = path + ".XXXXXX";
   Descriptor file(mkostemp(temporary.data(), O_CLOEXEC));
   require(file.get() >= 0, ERROR_CANTWRITE);
   try {
-    writeAll(file.get(), formatRegFile(root));
+    writeAll(file.get(), text);
     require(fsync(file.get()) == 0, ERROR_CANTWRITE);
     require(rename(temporary.c_str(), path.c_str()) == 0, ERROR_CANTWRITE);
   } catch (...) {

@@ -313,10 +313,14 @@ Place valuePlace(Transaction& tx, const Location& location) {
   return Place{key.user != nullptr ? Hive::User : Hive::Machine, joined(classesPath, location.path)};
 }
 
-bool exists(Snapshot& snapshot, const Location& location) {
+// Whether a location's key is there (the classes root always is).
+template <class Hives>
+bool exists(Hives& hives, const Location& location) {
   if (location.root == Root::Classes && location.path.empty()) return true;
-  return valueKey(snapshot, location) != nullptr;
+  return valueKey(hives, location) != nullptr;
 }
+
+Path head(const Path& path, size_t count) { return Path(path.begin(), path.begin() + static_cast<long>(count)); }
 
 std::vector<std::u16string> childNames(Snapshot& snapshot, const Location& location) {
   if (location.root != Root::Classes) {
@@ -345,17 +349,11 @@ bool makePath(RegKey& hive, const Path& path) {
   return created;
 }
 
-bool existsIn(Transaction& tx, const Location& location) {
-  if (location.root != Root::Classes) return findKey(tx.hive(hiveOf(location.root)), location.path) != nullptr;
-  return location.path.empty() ||
-         resolveClasses(tx.hive(Hive::User), tx.hive(Hive::Machine), location.path).exists();
-}
-
 // Makes a key and its missing parents below an existing key; true when the
 // key was made, false when it was there already.
 bool createKey(const Location& parent, const Location& location) {
   Transaction tx(location.root);
-  require(existsIn(tx, parent), ERROR_KEY_DELETED);
+  require(exists(tx, parent), ERROR_KEY_DELETED);
   if (location.root != Root::Classes) {
     bool created = makePath(tx.hive(hiveOf(location.root)), location.path);
     if (created) tx.changed(hiveOf(location.root));
@@ -364,10 +362,9 @@ bool createKey(const Location& parent, const Location& location) {
   }
   // The deepest part of the path that is seen already.
   size_t seen = location.path.size();
-  while (seen > 0 && !existsIn(tx, Location{Root::Classes, Path(location.path.begin(), location.path.begin() + static_cast<long>(seen))}))
-    --seen;
+  while (seen > 0 && !exists(tx, Location{Root::Classes, head(location.path, seen)})) --seen;
   if (seen == location.path.size()) return false;
-  Hive hive = creationHive(tx, Path(location.path.begin(), location.path.begin() + static_cast<long>(seen)));
+  Hive hive = creationHive(tx, head(location.path, seen));
   makePath(tx.hive(hive), joined(classesPath, location.path));
   tx.changed(hive);
   tx.commit();
@@ -389,8 +386,7 @@ Doomed findDoomed(Transaction& tx, const Location& location) {
     require(key.exists(), ERROR_FILE_NOT_FOUND);
     place = Place{key.user != nullptr ? Hive::User : Hive::Machine, joined(classesPath, location.path)};
   }
-  Path parentPath(place.path.begin(), place.path.end() - 1);
-  RegKey* parent = findKey(tx.hive(place.hive), parentPath);
+  RegKey* parent = findKey(tx.hive(place.hive), head(place.path, place.path.size() - 1));
   require(parent != nullptr && parent->child(place.path.back()) != nullptr, ERROR_FILE_NOT_FOUND);
   return Doomed{parent, place.path.back(), place.hive};
 }
@@ -543,7 +539,7 @@ LSTATUS WINAPI RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey) {
       Doomed doomed = findDoomed(tx, location);
       doomed.parent->removeChild(doomed.name);
       tx.changed(doomed.hive);
-    } else if (existsIn(tx, location) && valueKey(tx, location) != nullptr) {
+    } else if (valueKey(tx, location) != nullptr) {
       // Without a subkey the key itself stays, emptied of values and subkeys.
       Place place = valuePlace(tx, location);
       RegKey* key = findKey(tx.hive(place.hive), place.path);
@@ -551,7 +547,7 @@ LSTATUS WINAPI RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey) {
       key->removeAllValues();
       tx.changed(place.hive);
     } else {
-      require(existsIn(tx, location), ERROR_KEY_DELETED);
+      require(exists(tx, location), ERROR_KEY_DELETED);
     }
     tx.commit();
   });

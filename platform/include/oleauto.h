@@ -3,13 +3,7 @@
 #pragma once
 
 #include "windows.h"
-#include "oaidl.h"
-
-typedef WCHAR OLECHAR;
-typedef OLECHAR* LPOLESTR;
-typedef const OLECHAR* LPCOLESTR;
-typedef OLECHAR* BSTR;
-typedef BSTR* LPBSTR;
+#include "oaidl.h"  // with wtypes.h: OLECHAR, BSTR, VARIANT
 
 // A BSTR points just after a 32-bit byte length and is followed by a zero
 // character that the length does not count.

@@ -12,6 +12,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,27 +75,44 @@ bool desktopPresent() {
   return set("DISPLAY") || set("WAYLAND_DISPLAY");
 }
 
-// Runs the program and waits for it; its exit status, or nothing when it
-// could not run or did not finish normally.
-std::optional<int> runAndWait(const std::string& program, const std::vector<std::string>& args) {
+struct Finished {
+  int status;
+  std::string errors;  // what it wrote to its standard error
+};
+
+// Runs the program and waits for it; its exit status and error output, or
+// nothing when it could not run or did not finish normally. The error
+// output goes to a memory file, not a pipe: a helper the program leaves
+// running (a session bus, say) would keep a pipe open, and us waiting.
+std::optional<Finished> runAndWait(const std::string& program, const std::vector<std::string>& args) {
   std::vector<char*> argv;
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
+  int errors = memfd_create("messagebox-errors", MFD_CLOEXEC);
+  if (errors < 0) return std::nullopt;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, errors, 2);
   pid_t child = 0;
   int rc = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return std::nullopt;
-  int status = 0;
-  pid_t waited;
-  do waited = waitpid(child, &status, 0);
-  while (waited < 0 && errno == EINTR);
-  if (waited != child || !WIFEXITED(status)) return std::nullopt;
-  return WEXITSTATUS(status);
+  std::optional<Finished> finished;
+  if (rc == 0) {
+    int status = 0;
+    pid_t waited;
+    do waited = waitpid(child, &status, 0);
+    while (waited < 0 && errno == EINTR);
+    if (waited == child && WIFEXITED(status)) {
+      finished = Finished{WEXITSTATUS(status), {}};
+      char buffer[4096];
+      ssize_t n = pread(errors, buffer, sizeof buffer, 0);
+      if (n > 0) finished->errors.assign(buffer, static_cast<size_t>(n));
+    }
+  }
+  close(errors);
+  return finished;
 }
 
 // The box as a zenity dialog; nothing when zenity could not show it.
@@ -120,13 +138,16 @@ std::optional<int> showOnDesktop(const std::string& text, const std::string& cap
     args.push_back(icon == MB_ICONHAND ? "--error" : icon == MB_ICONEXCLAMATION ? "--warning" : "--info");
   }
   args.insert(args.end(), {"--no-markup", "--title=" + caption, "--text=" + text});
-  std::optional<int> status = runAndWait(*zenity, args);
+  std::optional<Finished> finished = runAndWait(*zenity, args);
   // 0 and 1 are the two buttons (1 also when the window is closed); any
-  // other status is zenity's own failure, such as an unreachable display.
-  if (!status || (*status != 0 && *status != 1)) return std::nullopt;
+  // other status is zenity's own failure. The toolkit also exits with 1
+  // when it cannot open the display, which it says on its error output.
+  if (!finished || (finished->status != 0 && finished->status != 1) ||
+      (finished->status == 1 && finished->errors.find("open display") != std::string::npos))
+    return std::nullopt;
   if (!question) return kind == MB_OK ? IDOK : defaultButton(type);
   const std::vector<int>& row = buttons(kind);
-  return *status == 0 ? row[0] : row[1];
+  return finished->status == 0 ? row[0] : row[1];
 }
 
 // The box written to the controlling terminal; false when there is none.

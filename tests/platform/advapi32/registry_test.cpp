@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -483,6 +484,39 @@ TEST_F(Registry, TwoProcessesWritingAtOnceKeepEveryChange) {
   for (const auto& entry : std::filesystem::directory_iterator(prefix_ / "registry")) {
     std::string name = entry.path().filename().string();
     EXPECT_TRUE(name == "user.reg" || name == "user.reg.lock") << name;
+  }
+}
+
+TEST_F(Registry, WriterKilledMidWayLeavesAWholeHiveAndNoLock) {
+  for (int round = 0; round < 3; ++round) {
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // Rewrites the hive as fast as it can until it is killed.
+      HKEY key = nullptr;
+      RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Killed", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+      std::vector<BYTE> data(20000, static_cast<BYTE>(round));
+      for (DWORD i = 0; i < 100000; ++i) {
+        data[0] = static_cast<BYTE>(i);
+        RegSetValueExW(key, u"big", 0, REG_BINARY, data.data(), static_cast<DWORD>(data.size()));
+      }
+      _exit(0);
+    }
+    usleep(150000 + 50000 * round);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+
+    // The hive parses, and the dead writer's lock is gone with it; a
+    // temporary file it may have left is removed by the next writer.
+    tvtest::writeFile(userFile() + ".Xy12Zq", "half a hive");
+    Key key;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, u"Software\\Killed", key), ERROR_SUCCESS);
+    setString(key, u"after", u"written");
+    EXPECT_EQ(readString(HKEY_CURRENT_USER, u"Software\\Killed", u"after"), u"written");
+    for (const auto& entry : std::filesystem::directory_iterator(prefix_ / "registry")) {
+      std::string name = entry.path().filename().string();
+      EXPECT_TRUE(name == "user.reg" || name == "user.reg.lock") << name;
+    }
   }
 }
 

@@ -65,7 +65,8 @@ TEST(Module, ReportsMissingModulesAndProcedures) {
 TEST(Module, ModuleKnowsItsOwnHandleAndFullPath) {
   HMODULE module = LoadLibraryW(wide(modulePath).c_str());
   ASSERT_NE(module, nullptr);
-  auto ownHandle = reinterpret_cast<HMODULE (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "TestModuleOwnHandle")));
+  FARPROC own = GetProcAddress(module, "TestModuleOwnHandle");
+  auto ownHandle = reinterpret_cast<HMODULE (*)()>(reinterpret_cast<void*>(own));
   ASSERT_NE(ownHandle, nullptr);
   EXPECT_EQ(ownHandle(), module);
 

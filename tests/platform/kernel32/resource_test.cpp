@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/wide.h"
 
@@ -47,7 +49,7 @@ TEST_F(Resources, MissingTypeAndMissingNameAreTold) {
       {MAKEINTRESOURCEW(101), WSTR("NOSUCHTYPE"), ERROR_RESOURCE_TYPE_NOT_FOUND},
       {MAKEINTRESOURCEW(102), WSTR("REGISTRY"), ERROR_RESOURCE_NAME_NOT_FOUND},
       {WSTR("#1x"), WSTR("TYPELIB"), ERROR_RESOURCE_NAME_NOT_FOUND},
-      {MAKEINTRESOURCEW(1), RT_VERSION, ERROR_RESOURCE_TYPE_NOT_FOUND},
+      {MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(4), ERROR_RESOURCE_TYPE_NOT_FOUND},  // RT_MENU
   };
   for (const Case& c : cases) {
     SetLastError(0);
@@ -98,6 +100,54 @@ TEST_F(Resources, LoadStringTruncatesOrLendsThePointer) {
   int length = LoadStringW(module_, 100, reinterpret_cast<LPWSTR>(&lent), 0);
   ASSERT_EQ(length, 8);
   EXPECT_EQ(std::u16string(lent, length), u"Tellvane");
+}
+
+// One block of a version resource, as VerQueryValue walks it.
+struct VersionBlock {
+  std::u16string key;
+  std::string value;
+  std::vector<VersionBlock> children;
+};
+
+VersionBlock readVersionBlock(const std::string& bytes, size_t at) {
+  auto word = [&](size_t offset) {
+    return static_cast<size_t>(static_cast<unsigned char>(bytes.at(offset)) |
+                               static_cast<unsigned char>(bytes.at(offset + 1)) << 8);
+  };
+  auto aligned = [](size_t offset) { return (offset + 3) & ~size_t(3); };
+  size_t end = at + word(at), valueLength = word(at + 2), text = word(at + 4);
+  VersionBlock block;
+  size_t offset = at + 6;
+  for (; word(offset) != 0; offset += 2) block.key += static_cast<char16_t>(word(offset));
+  offset = aligned(offset + 2);
+  block.value = bytes.substr(offset, text ? valueLength * 2 : valueLength);
+  for (offset = aligned(offset + block.value.size()); offset < end; offset = aligned(offset + word(offset)))
+    block.children.push_back(readVersionBlock(bytes, offset));
+  return block;
+}
+
+TEST_F(Resources, VersionResourceHasTheLayoutVersionReadersWalk) {
+  VersionBlock root = readVersionBlock(bytes(MAKEINTRESOURCEW(1), RT_VERSION), 0);
+  EXPECT_EQ(root.key, u"VS_VERSION_INFO");
+  ASSERT_EQ(root.value.size(), 52u);  // VS_FIXEDFILEINFO
+  DWORD fixed[13];
+  std::memcpy(fixed, root.value.data(), sizeof fixed);
+  EXPECT_EQ(fixed[0], 0xFEEF04BDu);
+  EXPECT_EQ(fixed[2], 0x00010002u);  // file version 1.2.3.4
+  EXPECT_EQ(fixed[3], 0x00030004u);
+  EXPECT_EQ(fixed[5], 0x00000001u);  // product version 1.0.0.1
+
+  ASSERT_EQ(root.children.size(), 2u);
+  const VersionBlock& table = root.children[0].children.at(0);
+  EXPECT_EQ(root.children[0].key, u"StringFileInfo");
+  EXPECT_EQ(table.key, u"040904B0");
+  ASSERT_EQ(table.children.size(), 4u);
+  EXPECT_EQ(table.children[2].key, u"FileDescription");
+  std::u16string description(u"Клиентская библиотека ЭП", 25);  // with its zero
+  EXPECT_EQ(table.children[2].value, std::string(reinterpret_cast<const char*>(description.data()), 50));
+  const VersionBlock& translation = root.children[1].children.at(0);
+  EXPECT_EQ(translation.key, u"Translation");
+  EXPECT_EQ(translation.value, std::string("\x09\x04\xb0\x04", 4));  // US English, Unicode
 }
 
 TEST(ProgramResources, NullModuleNamesTheProgramsOwnResources) {

@@ -1,0 +1,43 @@
+// The stand-in's certificate contexts: what lies behind a PCCERT_CONTEXT,
+// shared by the crypt32 files (store, properties, names, usages).
+#pragma once
+
+#include <wincrypt.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tv {
+
+using Bytes = std::vector<BYTE>;
+
+// The CRYPT_E_ASN1_* code that Windows' decoder sets for what GnuTLS
+// reports as a decoding error.
+DWORD asn1Error(int gnutlsCode);
+
+// A new context holding a copy of the DER encoding, with one reference.
+// Throws Win32Failure with a CRYPT_E_ASN1_* code when the bytes are not a
+// certificate.
+PCCERT_CONTEXT createCertificateContext(const BYTE* encoded, size_t size);
+
+// One more reference; the same pointer.
+PCCERT_CONTEXT duplicateCertificateContext(PCCERT_CONTEXT context);
+
+// One reference fewer; the context is destroyed with its last reference.
+void releaseCertificateContext(PCCERT_CONTEXT context);
+
+// Throws Win32Failure(E_INVALIDARG) unless the pointer is a live context.
+void requireCertificateContext(PCCERT_CONTEXT context);
+
+// The SHA-1 hash of the encoding (20 bytes).
+const Bytes& certificateSha1(PCCERT_CONTEXT context);
+
+// Store membership, set by the store that loaded the context: its handle
+// (written into hCertStore), an owner that keeps the store's record alive
+// as long as the context lives, and the context's position in the store.
+void attachToStore(PCCERT_CONTEXT context, HCERTSTORE store, std::shared_ptr<void> keepAlive, size_t index);
+HCERTSTORE owningStore(PCCERT_CONTEXT context);
+size_t positionInStore(PCCERT_CONTEXT context);
+
+}  // namespace tv

@@ -1,0 +1,334 @@
+// Name strings: CertNameToStrW/A and CertGetNameStringW/A. GnuTLS decodes
+// the name; the text follows Windows: RDNs in encoded order, ", " between
+// RDNs and " + " inside a multi-valued one, Windows' attribute keys or
+// "OID." and the dotted OID, quoting of values that need it, "#" and hex
+// for values that are not strings. The A forms write the wide text once
+// and convert it to the thread's ANSI code page.
+#include "crypt32/certcontext.h"
+#include "crypt32/gnutls_handles.h"
+#include "crypt32/unicode.h"
+#include "internal/win32call.h"
+
+#include <winbase.h>
+#include <wincrypt.h>
+#include <winnls.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+namespace tv {
+
+namespace {
+
+struct Attribute {
+  std::string oid;
+  Bytes element;   // the value's complete DER (tag, length, contents)
+  Bytes contents;  // the value's contents
+};
+using Rdn = std::vector<Attribute>;
+
+// DER identifier octets of the string types a name may hold.
+enum : unsigned char {
+  kOctetString = 0x04,
+  kUtf8String = 0x0C,
+  kNumericString = 0x12,
+  kPrintableString = 0x13,
+  kTeletexString = 0x14,
+  kVideotexString = 0x15,
+  kIa5String = 0x16,
+  kGraphicString = 0x19,
+  kVisibleString = 0x1A,
+  kGeneralString = 0x1B,
+  kUniversalString = 0x1C,
+  kBmpString = 0x1E,
+};
+
+std::vector<Rdn> decodeName(const CERT_NAME_BLOB& blob) {
+  if (blob.cbData == 0) fail(static_cast<DWORD>(CRYPT_E_ASN1_EOD));
+  require(blob.pbData != nullptr, static_cast<DWORD>(E_INVALIDARG));
+  gnutls_datum_t der = borrowedDatum(blob.pbData, blob.cbData);
+  X509Dn dn;
+  if (int result = gnutls_x509_dn_import(dn, &der); result < 0) fail(asn1Error(result));
+
+  std::vector<Rdn> rdns;
+  std::map<std::string, unsigned> occurrences;  // GnuTLS finds a value's DER by OID and occurrence
+  for (int r = 0;; ++r) {
+    Rdn rdn;
+    for (int a = 0;; ++a) {
+      gnutls_x509_ava_st ava{};
+      int result = gnutls_x509_dn_get_rdn_ava(dn, r, a, &ava);
+      if (result == GNUTLS_E_ASN1_ELEMENT_NOT_FOUND) break;
+      if (result < 0) fail(asn1Error(result));
+      Attribute attribute;
+      attribute.oid.assign(reinterpret_cast<const char*>(ava.oid.data),
+                           strnlen(reinterpret_cast<const char*>(ava.oid.data), ava.oid.size));
+      attribute.contents.assign(ava.value.data, ava.value.data + ava.value.size);
+      size_t size = 0;
+      unsigned index = occurrences[attribute.oid]++;
+      result = gnutls_x509_rdn_get_by_oid(&der, attribute.oid.c_str(), index, 1, nullptr, &size);
+      if (result != GNUTLS_E_SHORT_MEMORY_BUFFER && result < 0) fail(asn1Error(result));
+      attribute.element.resize(size);
+      result = gnutls_x509_rdn_get_by_oid(&der, attribute.oid.c_str(), index, 1, attribute.element.data(), &size);
+      if (result < 0 || size == 0) fail(asn1Error(result));
+      attribute.element.resize(size);
+      rdn.push_back(std::move(attribute));
+    }
+    if (rdn.empty()) break;
+    rdns.push_back(std::move(rdn));
+  }
+  return rdns;
+}
+
+// Windows' keys for CERT_X500_NAME_STR (the names of OID group 5).
+const char* x500Key(const std::string& oid) {
+  static const std::map<std::string, const char*> keys = {
+      {"2.5.4.3", "CN"},
+      {"2.5.4.7", "L"},
+      {"2.5.4.10", "O"},
+      {"2.5.4.11", "OU"},
+      {"1.2.840.113549.1.9.1", "E"},
+      {"2.5.4.6", "C"},
+      {"2.5.4.8", "S"},
+      {"2.5.4.9", "STREET"},
+      {"2.5.4.12", "T"},
+      {"2.5.4.42", "G"},
+      {"2.5.4.43", "I"},
+      {"2.5.4.4", "SN"},
+      {"0.9.2342.19200300.100.1.25", "DC"},
+      {"2.5.4.13", "Description"},
+      {"2.5.4.17", "PostalCode"},
+      {"2.5.4.18", "POBox"},
+      {"2.5.4.20", "Phone"},
+      {"2.5.4.24", "X21Address"},
+      {"2.5.4.46", "dnQualifier"},
+      {"2.5.4.5", "SERIALNUMBER"},
+      {"2.23.133.2.1", "TPMManufacturer"},
+      {"2.23.133.2.2", "TPMModel"},
+      {"2.23.133.2.3", "TPMVersion"},
+  };
+  auto found = keys.find(oid);
+  return found != keys.end() ? found->second : nullptr;
+}
+
+std::u16string widened(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+
+std::u16string latin1(const Bytes& bytes) { return std::u16string(bytes.begin(), bytes.end()); }
+
+std::u16string bigEndianUnits(const Bytes& bytes, size_t unit) {
+  if (bytes.size() % unit != 0) fail(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
+  std::u16string out;
+  for (size_t i = 0; i < bytes.size(); i += unit) {
+    char32_t cp = 0;
+    for (size_t k = 0; k < unit; ++k) cp = cp << 8 | bytes[i + k];
+    if (cp >= 0x10000 && cp <= 0x10FFFF) {
+      cp -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (cp >> 10));
+      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp > 0x10FFFF ? 0xFFFD : cp);
+    }
+  }
+  return out;
+}
+
+std::u16string hexText(const Bytes& bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::u16string out = u"#";
+  for (unsigned char byte : bytes) {
+    out += static_cast<char16_t>(digits[byte >> 4]);
+    out += static_cast<char16_t>(digits[byte & 15]);
+  }
+  return out;
+}
+
+// The value as text; `isString` is false for the "#" and hex form.
+std::u16string valueText(const Attribute& attribute, DWORD flags, bool& isString) {
+  isString = true;
+  const Bytes& contents = attribute.contents;
+  switch (attribute.element[0]) {
+    case kUtf8String:
+      return utf8ToUtf16(contents.data(), contents.size());
+    case kBmpString:
+      return bigEndianUnits(contents, 2);
+    case kUniversalString:
+      return bigEndianUnits(contents, 4);
+    case kTeletexString:
+      // Tried as UTF-8 first, as Windows does unless told not to.
+      if (!(flags & CERT_NAME_STR_DISABLE_IE4_UTF8_FLAG)) {
+        bool valid = false;
+        std::u16string text = utf8ToUtf16(contents.data(), contents.size(), &valid);
+        if (valid) return text;
+      }
+      return latin1(contents);
+    case kNumericString:
+    case kPrintableString:
+    case kVideotexString:
+    case kIa5String:
+    case kGraphicString:
+    case kVisibleString:
+    case kGeneralString:
+      return latin1(contents);
+    case kOctetString:
+      isString = false;
+      return hexText(contents);
+    default:
+      isString = false;
+      return hexText(attribute.element);
+  }
+}
+
+bool isAsciiSpace(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r'; }
+
+std::u16string quoted(const std::u16string& value) {
+  bool needsQuotes = value.empty() || isAsciiSpace(value.front()) || isAsciiSpace(value.back()) ||
+                     value.find_first_of(u",+=\"<>#;\n") != std::u16string::npos;
+  if (!needsQuotes) return value;
+  std::u16string out = u"\"";
+  for (char16_t c : value) {
+    if (c == u'"') out += u'"';
+    out += c;
+  }
+  return out + u"\"";
+}
+
+std::u16string nameToWide(const CERT_NAME_BLOB& blob, DWORD strType) {
+  std::vector<Rdn> rdns = decodeName(blob);
+  DWORD type = strType & 0xFFFF;
+  if (type != CERT_SIMPLE_NAME_STR && type != CERT_OID_NAME_STR && type != CERT_X500_NAME_STR)
+    fail(static_cast<DWORD>(E_INVALIDARG));
+  if (strType & CERT_NAME_STR_REVERSE_FLAG) std::reverse(rdns.begin(), rdns.end());
+  const char16_t* rdnSeparator = (strType & CERT_NAME_STR_SEMICOLON_FLAG) ? u"; "
+                                 : (strType & CERT_NAME_STR_CRLF_FLAG)    ? u"\r\n"
+                                                                          : u", ";
+  const char16_t* avaSeparator = (strType & CERT_NAME_STR_NO_PLUS_FLAG) ? u" " : u" + ";
+
+  std::u16string text;
+  for (size_t r = 0; r < rdns.size(); ++r) {
+    if (r != 0) text += rdnSeparator;
+    for (size_t a = 0; a < rdns[r].size(); ++a) {
+      const Attribute& attribute = rdns[r][a];
+      if (a != 0) text += avaSeparator;
+      if (type == CERT_OID_NAME_STR) {
+        text += widened(attribute.oid) + u"=";
+      } else if (type == CERT_X500_NAME_STR) {
+        const char* key = x500Key(attribute.oid);
+        text += (key != nullptr ? widened(key) : u"OID." + widened(attribute.oid)) + u"=";
+      }
+      bool isString = true;
+      std::u16string value = valueText(attribute, strType, isString);
+      text += isString && !(strType & CERT_NAME_STR_NO_QUOTING_FLAG) ? quoted(value) : value;
+    }
+  }
+  return text;
+}
+
+// The first value of an attribute in a name, as plain text (no quoting);
+// empty when the name lacks it or the value is not a string.
+std::u16string attributeText(const CERT_NAME_BLOB& blob, const char* oid) {
+  for (const Rdn& rdn : decodeName(blob))
+    for (const Attribute& attribute : rdn)
+      if (attribute.oid == oid) {
+        bool isString = true;
+        std::u16string value = valueText(attribute, 0, isString);
+        return isString ? value : std::u16string();
+      }
+  return {};
+}
+
+std::string toThreadAnsi(const std::u16string& wide) {
+  if (wide.empty()) return {};
+  int size = WideCharToMultiByte(CP_THREAD_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
+                                 nullptr);
+  if (size <= 0) fail(GetLastError());
+  std::string narrow(static_cast<size_t>(size), '\0');
+  if (WideCharToMultiByte(CP_THREAD_ACP, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(), size, nullptr,
+                          nullptr) != size)
+    fail(GetLastError());
+  return narrow;
+}
+
+// Runs a text producer for a name function, which never fails: a failure
+// gives the empty text and its code as the last error; success sets 0.
+template <class Text, class Producer>
+Text nameText(Producer&& produce) {
+  DWORD error = ERROR_SUCCESS;
+  Text text;
+  try {
+    text = produce();
+  } catch (const Win32Failure& failure) {
+    error = failure.code;
+  } catch (const std::bad_alloc&) {
+    error = ERROR_NOT_ENOUGH_MEMORY;
+  } catch (...) {
+    error = ERROR_GEN_FAILURE;
+  }
+  SetLastError(error);
+  return text;
+}
+
+// The wide size protocol: a buffer too small gets the text cut short.
+DWORD copyTruncated(const std::u16string& text, LPWSTR out, DWORD capacity) {
+  if (out == nullptr || capacity == 0) return static_cast<DWORD>(text.size() + 1);
+  size_t count = std::min<size_t>(text.size(), capacity - 1);
+  std::copy(text.begin(), text.begin() + count, out);
+  out[count] = 0;
+  return static_cast<DWORD>(count + 1);
+}
+
+}  // namespace
+
+}  // namespace tv
+
+WINCRYPT32API DWORD WINAPI CertNameToStrW(DWORD dwCertEncodingType, PCERT_NAME_BLOB pName, DWORD dwStrType,
+                                          LPWSTR psz, DWORD csz) {
+  std::u16string text = tv::nameText<std::u16string>([&] {
+    tv::require(pName != nullptr);
+    if ((dwCertEncodingType & 0xFFFF) != X509_ASN_ENCODING) tv::fail(ERROR_FILE_NOT_FOUND);
+    return tv::nameToWide(*pName, dwStrType);
+  });
+  return tv::copyTruncated(text, psz, csz);
+}
+
+WINCRYPT32API DWORD WINAPI CertNameToStrA(DWORD dwCertEncodingType, PCERT_NAME_BLOB pName, DWORD dwStrType,
+                                          LPSTR psz, DWORD csz) {
+  std::string text = tv::nameText<std::string>([&] {
+    tv::require(pName != nullptr);
+    if ((dwCertEncodingType & 0xFFFF) != X509_ASN_ENCODING) tv::fail(ERROR_FILE_NOT_FOUND);
+    return tv::toThreadAnsi(tv::nameToWide(*pName, dwStrType));
+  });
+  DWORD required = static_cast<DWORD>(text.size() + 1);
+  if (psz == nullptr || csz == 0) return required;
+  // Windows writes no partial text: a buffer too small gets an empty one.
+  if (csz < required) {
+    psz[0] = 0;
+    return 1;
+  }
+  std::memcpy(psz, text.c_str(), required);
+  return required;
+}
+
+WINCRYPT32API DWORD WINAPI CertGetNameStringW(PCCERT_CONTEXT pCertContext, DWORD dwType, DWORD dwFlags,
+                                              void* pvTypePara, LPWSTR pszNameString, DWORD cchNameString) {
+  std::u16string text = tv::nameText<std::u16string>([&]() -> std::u16string {
+    tv::requireCertificateContext(pCertContext);
+    if (dwType != CERT_NAME_ATTR_TYPE || pvTypePara == nullptr) return {};
+    const CERT_INFO& info = *pCertContext->pCertInfo;
+    const CERT_NAME_BLOB& name = (dwFlags & CERT_NAME_ISSUER_FLAG) ? info.Issuer : info.Subject;
+    return tv::attributeText(name, static_cast<const char*>(pvTypePara));
+  });
+  return tv::copyTruncated(text, pszNameString, cchNameString);
+}
+
+WINCRYPT32API DWORD WINAPI CertGetNameStringA(PCCERT_CONTEXT pCertContext, DWORD dwType, DWORD dwFlags,
+                                              void* pvTypePara, LPSTR pszNameString, DWORD cchNameString) {
+  std::u16string wide(CertGetNameStringW(pCertContext, dwType, dwFlags, pvTypePara, nullptr, 0) - 1, u'\0');
+  if (!wide.empty())
+    CertGetNameStringW(pCertContext, dwType, dwFlags, pvTypePara, wide.data(), static_cast<DWORD>(wide.size() + 1));
+  std::string text = tv::nameText<std::string>([&] { return tv::toThreadAnsi(wide); });
+  if (pszNameString == nullptr || cchNameString == 0) return static_cast<DWORD>(text.size() + 1);
+  size_t count = std::min<size_t>(text.size(), cchNameString - 1);
+  std::memcpy(pszNameString, text.data(), count);
+  pszNameString[count] = 0;
+  return static_cast<DWORD>(count + 1);
+}

@@ -1,0 +1,281 @@
+// System certificate stores: a store is a folder of certificate files under
+// <prefix>/certstores/user/<store>/ or …/machine/<store>/. Opening reads
+// every file of the folder, in file-name order, into the store, so a store
+// holds what was on disk when it was opened.
+#include "crypt32/certcontext.h"
+#include "crypt32/gnutls_handles.h"
+#include "crypt32/unicode.h"
+#include "internal/prefix.h"
+#include "internal/win32call.h"
+
+#include <wincrypt.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
+
+namespace tv {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The stores Windows gives every user, which exist before anything is put
+// into them.
+const char* const kStandardStores[] = {"My",            "Root",           "CA",
+                                       "Trust",         "AddressBook",    "TrustedPeople",
+                                       "TrustedPublisher", "Disallowed"};
+
+// Larger files are not certificates worth reading.
+constexpr std::uintmax_t kMaximumFileSize = 16 * 1024 * 1024;
+
+struct StoreRecord {
+  std::vector<PCCERT_CONTEXT> certificates;  // one reference each while the store is open
+};
+
+struct OpenStores {
+  std::mutex lock;
+  std::unordered_map<HCERTSTORE, std::shared_ptr<StoreRecord>> stores;
+};
+
+OpenStores& openStores() {
+  static OpenStores* instance = new OpenStores;  // never destroyed, like the contexts
+  return *instance;
+}
+
+std::shared_ptr<StoreRecord> findStore(HCERTSTORE handle) {
+  OpenStores& open = openStores();
+  std::lock_guard<std::mutex> guard(open.lock);
+  auto found = open.stores.find(handle);
+  if (found == open.stores.end()) fail(static_cast<DWORD>(E_INVALIDARG));
+  return found->second;
+}
+
+bool equalIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+           return lower(x) == lower(y);
+         });
+}
+
+bool isStandardStore(const std::string& name) {
+  return std::any_of(std::begin(kStandardStores), std::end(kStandardStores),
+                     [&](const char* standard) { return equalIgnoringCase(name, standard); });
+}
+
+// The store name as a folder name; names that cannot be one folder are
+// refused rather than allowed to reach outside the location.
+std::string storeFolderName(const void* para) {
+  require(para != nullptr);
+  const char16_t* wide = static_cast<const char16_t*>(para);
+  size_t length = 0;
+  while (wide[length] != 0) ++length;
+  std::string name = utf16ToUtf8(wide, length);
+  require(!name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos,
+          ERROR_INVALID_NAME);
+  return name;
+}
+
+std::string locationFolder(DWORD flags) {
+  switch (flags & CERT_SYSTEM_STORE_LOCATION_MASK) {
+    case CERT_SYSTEM_STORE_CURRENT_USER:
+      return platformPrefix() + "/certstores/user";
+    case CERT_SYSTEM_STORE_LOCAL_MACHINE:
+      return platformPrefix() + "/certstores/machine";
+    default:
+      fail(ERROR_INVALID_PARAMETER);
+  }
+}
+
+// The folder of a store: an exact match first, else the first folder (in
+// name order) whose name differs only in case.
+std::optional<std::string> findStoreFolder(const std::string& location, const std::string& name) {
+  std::error_code error;
+  std::vector<std::string> matches;
+  for (fs::directory_iterator it(location, error), end; !error && it != end; it.increment(error)) {
+    std::string entry = it->path().filename().string();
+    if (equalIgnoringCase(entry, name) && it->is_directory(error)) matches.push_back(entry);
+  }
+  if (matches.empty()) return std::nullopt;
+  std::sort(matches.begin(), matches.end());
+  auto exact = std::find(matches.begin(), matches.end(), name);
+  return location + "/" + (exact != matches.end() ? *exact : matches.front());
+}
+
+std::vector<std::string> filesInOrder(const std::string& folder) {
+  std::error_code error;
+  std::vector<std::string> files;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    std::error_code ignored;
+    if (it->is_regular_file(ignored)) files.push_back(it->path().string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::optional<std::string> readSmallFile(const std::string& path) {
+  std::error_code error;
+  std::uintmax_t size = fs::file_size(path, error);
+  if (error || size > kMaximumFileSize) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes(static_cast<size_t>(size), '\0');
+  if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return std::nullopt;
+  return bytes;
+}
+
+// The DER encodings of the certificates in a file: the file itself when it
+// is DER, else every certificate of its PEM text.
+// The certificates GnuTLS reads from a PEM text, released with the list.
+class PemCertificates {
+ public:
+  explicit PemCertificates(const std::string& text) {
+    gnutls_datum_t data = borrowedDatum(text.data(), text.size());
+    if (gnutls_x509_crt_list_import2(&list_, &count_, &data, GNUTLS_X509_FMT_PEM, 0) < 0) list_ = nullptr, count_ = 0;
+  }
+  ~PemCertificates() {
+    for (unsigned i = 0; i < count_; ++i) gnutls_x509_crt_deinit(list_[i]);
+    gnutls_free(list_);
+  }
+  PemCertificates(const PemCertificates&) = delete;
+  PemCertificates& operator=(const PemCertificates&) = delete;
+
+  unsigned count() const { return count_; }
+  gnutls_x509_crt_t operator[](unsigned i) const { return list_[i]; }
+
+ private:
+  gnutls_x509_crt_t* list_ = nullptr;
+  unsigned count_ = 0;
+};
+
+std::vector<Bytes> encodingsIn(const std::string& bytes) {
+  if (!bytes.empty() && static_cast<unsigned char>(bytes[0]) == 0x30)
+    return {Bytes(bytes.begin(), bytes.end())};
+  PemCertificates pem(bytes);
+  std::vector<Bytes> encodings;
+  for (unsigned i = 0; i < pem.count(); ++i) {
+    GnutlsDatum der;
+    if (gnutls_x509_crt_export2(pem[i], GNUTLS_X509_FMT_DER, der.out()) < 0) return {};
+    encodings.push_back(der.bytes());
+  }
+  return encodings;
+}
+
+// Contexts for every certificate of a file, or none when any of them does
+// not decode.
+std::vector<PCCERT_CONTEXT> contextsOf(const std::string& bytes) {
+  std::vector<PCCERT_CONTEXT> contexts;
+  try {
+    for (const Bytes& der : encodingsIn(bytes)) contexts.push_back(createCertificateContext(der.data(), der.size()));
+  } catch (const Win32Failure&) {
+    for (PCCERT_CONTEXT context : contexts) releaseCertificateContext(context);
+    contexts.clear();
+  } catch (...) {
+    for (PCCERT_CONTEXT context : contexts) releaseCertificateContext(context);
+    throw;
+  }
+  return contexts;
+}
+
+void loadFolder(const std::string& folder, HCERTSTORE handle, const std::shared_ptr<StoreRecord>& record) {
+  for (const std::string& path : filesInOrder(folder)) {
+    std::optional<std::string> bytes = readSmallFile(path);
+    std::vector<PCCERT_CONTEXT> contexts = bytes ? contextsOf(*bytes) : std::vector<PCCERT_CONTEXT>{};
+    if (contexts.empty()) {
+      OutputDebugStringA(("crypt32: skipped " + path + ": not a certificate file").c_str());
+      continue;
+    }
+    record->certificates.reserve(record->certificates.size() + contexts.size());
+    for (PCCERT_CONTEXT context : contexts) {
+      attachToStore(context, handle, record, record->certificates.size());
+      record->certificates.push_back(context);
+    }
+  }
+}
+
+HCERTSTORE openSystemStore(DWORD flags, const void* para) {
+  std::string name = storeFolderName(para);
+  std::string location = locationFolder(flags);
+  std::optional<std::string> folder = findStoreFolder(location, name);
+  if (folder && (flags & CERT_STORE_CREATE_NEW_FLAG)) fail(ERROR_FILE_EXISTS);
+  if (!folder && !isStandardStore(name)) {
+    if (flags & CERT_STORE_OPEN_EXISTING_FLAG) fail(ERROR_FILE_NOT_FOUND);
+    if (!makeFolders(location + "/" + name, 0700)) fail(ERROR_ACCESS_DENIED);
+    folder = location + "/" + name;
+  }
+
+  auto record = std::make_shared<StoreRecord>();
+  HCERTSTORE handle = record.get();
+  try {
+    if (folder) loadFolder(*folder, handle, record);
+    OpenStores& open = openStores();
+    std::lock_guard<std::mutex> guard(open.lock);
+    open.stores.emplace(handle, record);
+  } catch (...) {
+    for (PCCERT_CONTEXT context : record->certificates) releaseCertificateContext(context);
+    throw;
+  }
+  return handle;
+}
+
+void closeStore(HCERTSTORE handle) {
+  std::shared_ptr<StoreRecord> record;
+  {
+    OpenStores& open = openStores();
+    std::lock_guard<std::mutex> guard(open.lock);
+    auto found = open.stores.find(handle);
+    if (found == open.stores.end()) fail(static_cast<DWORD>(E_INVALIDARG));
+    record = std::move(found->second);
+    open.stores.erase(found);
+  }
+  // Contexts still referenced elsewhere stay alive (and keep the record).
+  std::vector<PCCERT_CONTEXT> certificates = std::move(record->certificates);
+  for (PCCERT_CONTEXT context : certificates) releaseCertificateContext(context);
+}
+
+PCCERT_CONTEXT nextCertificate(HCERTSTORE handle, PCCERT_CONTEXT previous) {
+  std::shared_ptr<StoreRecord> record = findStore(handle);
+  size_t next = 0;
+  if (previous != nullptr) {
+    require(owningStore(previous) == handle, static_cast<DWORD>(E_INVALIDARG));
+    next = positionInStore(previous) + 1;
+  }
+  if (next >= record->certificates.size()) fail(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
+  return duplicateCertificateContext(record->certificates[next]);
+}
+
+}  // namespace
+
+}  // namespace tv
+
+WINCRYPT32API HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD dwEncodingType,
+                                              HCRYPTPROV_LEGACY hCryptProv, DWORD dwFlags, const void* pvPara) {
+  (void)dwEncodingType;  // system stores hold certificates of any encoding
+  (void)hCryptProv;
+  return tv::win32Value<HCERTSTORE>(nullptr, [&] {
+    tv::require(lpszStoreProvider == CERT_STORE_PROV_SYSTEM_W, ERROR_CALL_NOT_IMPLEMENTED);
+    return tv::openSystemStore(dwFlags, pvPara);
+  });
+}
+
+WINCRYPT32API BOOL WINAPI CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags) {
+  (void)dwFlags;
+  if (hCertStore == nullptr) return TRUE;
+  return tv::win32Bool([&] { tv::closeStore(hCertStore); });
+}
+
+WINCRYPT32API PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE hCertStore,
+                                                                PCCERT_CONTEXT pPrevCertContext) {
+  PCCERT_CONTEXT next = tv::win32Value<PCCERT_CONTEXT>(
+      nullptr, [&] { return tv::nextCertificate(hCertStore, pPrevCertContext); });
+  // The previous context is released on every path, as Windows does; the
+  // last error stays that of the enumeration.
+  if (pPrevCertContext != nullptr) {
+    DWORD error = GetLastError();
+    CertFreeCertificateContext(pPrevCertContext);
+    SetLastError(error);
+  }
+  return next;
+}

@@ -1,0 +1,158 @@
+// Certificate contexts: what CertCreateCertificateContext fills in, how
+// references are counted, the thumbprint property and key usages.
+#include "support/certfactory.h"
+
+#include <tvplatform.h>
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using tvtest::Bytes;
+
+PCCERT_CONTEXT create(const Bytes& der) {
+  return CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
+}
+
+ULONGLONG ticks(const FILETIME& time) { return (ULONGLONG)time.dwHighDateTime << 32 | time.dwLowDateTime; }
+ULONGLONG ticksOf(std::time_t seconds) { return (ULONGLONG)(seconds + 11644473600LL) * 10000000ULL; }
+
+Bytes blob(const BYTE* data, DWORD size) { return Bytes(data, data + size); }
+
+bool contains(const Bytes& haystack, const Bytes& needle) {
+  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
+}
+
+TEST(CertificateContext, DescribesTheCertificateAsWindowsDoes) {
+  tvtest::CertificateOptions options;
+  options.key = tvtest::KeyKind::Gost2001ParamSetXchA;
+  options.subject = tvtest::commonName("Subject");
+  options.issuer = tvtest::commonName("Issuer");
+  options.notBefore = tvtest::utc(1999, 3, 5, 7, 8, 9);  // UTCTime
+  options.notAfter = tvtest::utc(2051, 1, 2, 3, 4, 5);   // GeneralizedTime
+  options.serial = 0x0102030405060708ULL;
+  options.keyUsages = {"1.3.6.1.5.5.7.3.2"};
+  options.extensions = {{"1.2.643.100.111", tvtest::subjectSignToolValue(), false}};
+  tvtest::TestCertificate made = tvtest::makeCertificate(options);
+
+  PCCERT_CONTEXT context = create(made.der);
+  ASSERT_NE(nullptr, context);
+  const CERT_INFO& info = *context->pCertInfo;
+  EXPECT_EQ(static_cast<DWORD>(X509_ASN_ENCODING), context->dwCertEncodingType);
+  EXPECT_EQ(made.der, blob(context->pbCertEncoded, context->cbCertEncoded));
+  EXPECT_EQ(nullptr, context->hCertStore);
+  EXPECT_EQ(2u, info.dwVersion);  // CERT_V3
+  EXPECT_EQ(tvtest::fromHex("080706050403020101"), blob(info.SerialNumber.pbData, info.SerialNumber.cbData));
+  EXPECT_STREQ("1.2.643.2.2.3", info.SignatureAlgorithm.pszObjId);
+  EXPECT_EQ(tvtest::nameDer(tvtest::commonName("Subject")), blob(info.Subject.pbData, info.Subject.cbData));
+  EXPECT_EQ(tvtest::nameDer(tvtest::commonName("Issuer")), blob(info.Issuer.pbData, info.Issuer.cbData));
+  EXPECT_EQ(ticksOf(options.notBefore), ticks(info.NotBefore));
+  EXPECT_EQ(ticksOf(options.notAfter), ticks(info.NotAfter));
+
+  // The key as the provider will read it: GOST R 34.10-2001, its parameters
+  // and the key bits, both as they stand in the public key info.
+  const CERT_PUBLIC_KEY_INFO& key = info.SubjectPublicKeyInfo;
+  EXPECT_STREQ("1.2.643.2.2.19", key.Algorithm.pszObjId);
+  Bytes parameters = blob(key.Algorithm.Parameters.pbData, key.Algorithm.Parameters.cbData);
+  EXPECT_TRUE(contains(parameters, tvtest::fromHex("06072A850302022400"))) << "parameter set 1.2.643.2.2.36.0";
+  EXPECT_TRUE(contains(made.publicKeyDer, parameters));
+  Bytes bits = blob(key.PublicKey.pbData, key.PublicKey.cbData);
+  EXPECT_EQ(66u, bits.size());  // OCTET STRING of 64 bytes
+  EXPECT_EQ(0u, key.PublicKey.cUnusedBits);
+  EXPECT_TRUE(contains(made.publicKeyDer, bits));
+
+  std::vector<std::string> extensions;
+  for (DWORD i = 0; i < info.cExtension; ++i) extensions.push_back(info.rgExtension[i].pszObjId);
+  EXPECT_NE(extensions.end(), std::find(extensions.begin(), extensions.end(), "2.5.29.37"));
+  auto tool = std::find(extensions.begin(), extensions.end(), "1.2.643.100.111");
+  ASSERT_NE(extensions.end(), tool);
+  const CERT_EXTENSION& toolExtension = info.rgExtension[tool - extensions.begin()];
+  EXPECT_EQ(tvtest::subjectSignToolValue(), blob(toolExtension.Value.pbData, toolExtension.Value.cbData));
+  CertFreeCertificateContext(context);
+}
+
+TEST(CertificateContext, RefusesEncodingsThatAreNotCertificates) {
+  Bytes good = tvtest::makeCertificate(tvtest::KeyKind::EcdsaP256).der;
+  struct Case {
+    const char* what;
+    Bytes bytes;
+  } cases[] = {
+      {"garbage", tvtest::fromHex("0102030405")},
+      {"truncated", Bytes(good.begin(), good.end() - 10)},
+      {"a name, not a certificate", tvtest::nameDer(tvtest::commonName("x"))},
+  };
+  for (const Case& c : cases) {
+    SetLastError(0);
+    EXPECT_EQ(nullptr, create(c.bytes)) << c.what;
+    EXPECT_EQ(0x80093100u, GetLastError() & 0xFFFFFF00u) << c.what << ": a CRYPT_E_ASN1_* code";
+  }
+  SetLastError(0);
+  EXPECT_EQ(nullptr, CertCreateCertificateContext(X509_ASN_ENCODING, good.data(), 0));
+  EXPECT_EQ(static_cast<DWORD>(CRYPT_E_ASN1_EOD), GetLastError());
+  EXPECT_EQ(nullptr, CertCreateCertificateContext(0, good.data(), static_cast<DWORD>(good.size())));
+  EXPECT_EQ(static_cast<DWORD>(E_INVALIDARG), GetLastError());
+}
+
+TEST(CertificateContext, ThumbprintIsTheSha1OfTheEncodingWithTheTwoCallSizeProtocol) {
+  Bytes der = tvtest::makeCertificate(tvtest::KeyKind::Gost2001ParamSetA).der;
+  PCCERT_CONTEXT context = create(der);
+  DWORD size = 0;
+  ASSERT_TRUE(CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID, nullptr, &size));
+  EXPECT_EQ(20u, size);
+
+  Bytes hash(19);
+  size = 19;
+  SetLastError(0);
+  EXPECT_FALSE(CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID, hash.data(), &size));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_MORE_DATA), GetLastError());
+  EXPECT_EQ(20u, size);
+
+  hash.resize(size);
+  ASSERT_TRUE(CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID, hash.data(), &size));
+  EXPECT_EQ(tvtest::sha1Hex(der), tvtest::toHex(hash));
+
+  EXPECT_FALSE(CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
+  EXPECT_EQ(static_cast<DWORD>(CRYPT_E_NOT_FOUND), GetLastError());
+  CertFreeCertificateContext(context);
+}
+
+std::vector<std::string> usages(PCCERT_CONTEXT context, DWORD* lastError) {
+  DWORD size = 0;
+  EXPECT_TRUE(CertGetEnhancedKeyUsage(context, 0, nullptr, &size));
+  std::vector<unsigned char> buffer(size);
+  auto* usage = reinterpret_cast<PCERT_ENHKEY_USAGE>(buffer.data());
+  if (size > sizeof(CERT_ENHKEY_USAGE)) {
+    DWORD small = size - 1;
+    EXPECT_FALSE(CertGetEnhancedKeyUsage(context, 0, usage, &small));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_MORE_DATA), GetLastError());
+    EXPECT_EQ(size, small);
+  }
+  EXPECT_TRUE(CertGetEnhancedKeyUsage(context, 0, usage, &size));
+  *lastError = GetLastError();
+  return std::vector<std::string>(usage->rgpszUsageIdentifier, usage->rgpszUsageIdentifier + usage->cUsageIdentifier);
+}
+
+TEST(CertificateContext, EnhancedKeyUsageListsTheExtensionInOrder) {
+  tvtest::CertificateOptions options;
+  options.key = tvtest::KeyKind::EcdsaP256;
+  options.keyUsages = {"1.3.6.1.5.5.7.3.4", "1.3.6.1.5.5.7.3.2", "1.2.643.2.2.34.6"};
+  PCCERT_CONTEXT context = create(tvtest::makeCertificate(options).der);
+  DWORD error = 1;
+  EXPECT_EQ(options.keyUsages, usages(context, &error));
+  EXPECT_EQ(0u, error);
+  CertFreeCertificateContext(context);
+
+  // Without the extension: no usages, and CRYPT_E_NOT_FOUND tells "good for all".
+  context = create(tvtest::makeCertificate(tvtest::KeyKind::EcdsaP256).der);
+  EXPECT_TRUE(usages(context, &error).empty());
+  EXPECT_EQ(static_cast<DWORD>(CRYPT_E_NOT_FOUND), error);
+  CertFreeCertificateContext(context);
+}
+
+}  // namespace

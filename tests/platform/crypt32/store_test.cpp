@@ -1,0 +1,169 @@
+// System stores on disk: which stores exist, what they hold and in which
+// order, and how long their certificates live.
+#include "support/certfactory.h"
+#include "support/debugcapture.h"
+#include "support/tempprefix.h"
+
+#include <tvplatform.h>
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+using tvtest::Bytes;
+
+constexpr DWORD kUserReadOnly = CERT_STORE_OPEN_EXISTING_FLAG | CERT_STORE_READONLY_FLAG | CERT_SYSTEM_STORE_CURRENT_USER;
+
+HCERTSTORE openUserStore(const char16_t* name, DWORD flags = kUserReadOnly) {
+  return CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, flags, name);
+}
+
+// Every certificate's encoding, in enumeration order.
+std::vector<Bytes> contentsOf(HCERTSTORE store) {
+  std::vector<Bytes> encodings;
+  PCCERT_CONTEXT context = nullptr;
+  while ((context = CertEnumCertificatesInStore(store, context)) != nullptr)
+    encodings.emplace_back(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded);
+  EXPECT_EQ(static_cast<DWORD>(CRYPT_E_NOT_FOUND), GetLastError());
+  return encodings;
+}
+
+Bytes ecdsaCertificate(const std::string& cn) {
+  tvtest::CertificateOptions options;
+  options.key = tvtest::KeyKind::EcdsaP256;
+  options.subject = tvtest::commonName(cn);
+  return tvtest::makeCertificate(options).der;
+}
+
+class SystemStore : public ::testing::Test {
+ protected:
+  tvtest::TempPrefix prefix;
+  LONG liveBefore = TvLiveCertificateContexts();
+};
+
+TEST_F(SystemStore, StandardUserStoresExistEmptyWithoutAFolder) {
+  for (const char16_t* name : {u"My", u"ROOT", u"ca", u"Trust", u"AddressBook", u"TrustedPeople",
+                               u"TrustedPublisher", u"Disallowed"}) {
+    HCERTSTORE store = openUserStore(name);
+    ASSERT_NE(nullptr, store);
+    SetLastError(0);
+    EXPECT_EQ(nullptr, CertEnumCertificatesInStore(store, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(CRYPT_E_NOT_FOUND), GetLastError());
+    EXPECT_TRUE(CertCloseStore(store, 0));
+  }
+}
+
+TEST_F(SystemStore, OtherMissingStoresAreNotFoundUnlessCreated) {
+  SetLastError(0);
+  EXPECT_EQ(nullptr, openUserStore(u"NoSuchStore"));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
+  EXPECT_FALSE(std::filesystem::exists(prefix / "certstores/user/NoSuchStore"));
+
+  // Without the open-existing flag the store is made, and then exists.
+  HCERTSTORE created = openUserStore(u"NoSuchStore", CERT_SYSTEM_STORE_CURRENT_USER);
+  ASSERT_NE(nullptr, created);
+  CertCloseStore(created, 0);
+  HCERTSTORE reopened = openUserStore(u"nosuchstore");
+  EXPECT_NE(nullptr, reopened);
+  CertCloseStore(reopened, 0);
+}
+
+TEST_F(SystemStore, RefusesNamesThatLeaveTheStoreFolder) {
+  tvtest::installCertificate(prefix.path(), "a.der", ecdsaCertificate("outside"), "../../elsewhere");
+  for (const char16_t* name : {u"../../elsewhere", u"..", u"My/..", u"", u"a\\b"}) {
+    SetLastError(0);
+    EXPECT_EQ(nullptr, openUserStore(name, CERT_SYSTEM_STORE_CURRENT_USER));
+    EXPECT_NE(0u, GetLastError());
+  }
+  SetLastError(0);
+  EXPECT_EQ(nullptr, CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, kUserReadOnly, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+}
+
+TEST_F(SystemStore, NamesCompareWithoutRegardToCase) {
+  Bytes certificate = ecdsaCertificate("case");
+  tvtest::installCertificate(prefix.path(), "one.der", certificate, "MY");
+  for (const char16_t* name : {u"My", u"MY", u"my"}) {
+    HCERTSTORE store = openUserStore(name);
+    ASSERT_NE(nullptr, store);
+    EXPECT_EQ(std::vector<Bytes>{certificate}, contentsOf(store));
+    CertCloseStore(store, 0);
+  }
+}
+
+TEST_F(SystemStore, ListsFilesInNameOrderAndPemCertificatesInFileOrder) {
+  Bytes a = ecdsaCertificate("a"), b = ecdsaCertificate("b"), c = ecdsaCertificate("c"), d = ecdsaCertificate("d");
+  tvtest::installCertificate(prefix.path(), "20-c.cer", c);
+  tvtest::installCertificate(prefix.path(), "10-bundle.pem", tvtest::toPem(b) + tvtest::toPem(a));
+  tvtest::installCertificate(prefix.path(), "30-d.pem", "leading text\n" + tvtest::toPem(d));
+  std::filesystem::create_directories(prefix / "certstores/user/My/00-folder");
+
+  HCERTSTORE store = openUserStore(u"My");
+  ASSERT_NE(nullptr, store);
+  EXPECT_EQ((std::vector<Bytes>{b, a, c, d}), contentsOf(store));
+  CertCloseStore(store, 0);
+}
+
+TEST_F(SystemStore, SkipsFilesThatAreNotCertificatesAndTellsTheDebugOutput) {
+  tvtest::DebugCapture capture;
+  Bytes good = ecdsaCertificate("good");
+  Bytes truncated(good.begin(), good.begin() + good.size() / 2);
+  tvtest::installCertificate(prefix.path(), "1-notes.txt", std::string("not a certificate"));
+  tvtest::installCertificate(prefix.path(), "2-truncated.der", truncated);
+  tvtest::installCertificate(prefix.path(), "3-empty.der", std::string());
+  tvtest::installCertificate(prefix.path(), "4-good.der", good);
+  tvtest::installCertificate(prefix.path(), "5-broken.pem", tvtest::toPem(good) + "-----BEGIN CERTIFICATE-----\n!!\n");
+
+  HCERTSTORE store = openUserStore(u"My");
+  std::vector<std::string> lines = capture.lines();
+  ASSERT_NE(nullptr, store);
+  EXPECT_EQ(std::vector<Bytes>{good}, contentsOf(store));
+  CertCloseStore(store, 0);
+
+  ASSERT_EQ(4u, lines.size());
+  for (const char* file : {"1-notes.txt", "2-truncated.der", "3-empty.der", "5-broken.pem"})
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                            [&](const std::string& line) { return line.find(file) != std::string::npos; }))
+        << file;
+}
+
+TEST_F(SystemStore, HoldsWhatWasOnDiskWhenOpened) {
+  Bytes first = ecdsaCertificate("first"), second = ecdsaCertificate("second");
+  tvtest::installCertificate(prefix.path(), "1.der", first);
+  HCERTSTORE store = openUserStore(u"My");
+  tvtest::installCertificate(prefix.path(), "2.der", second);
+  EXPECT_EQ(std::vector<Bytes>{first}, contentsOf(store));
+  CertCloseStore(store, 0);
+
+  store = openUserStore(u"My");
+  EXPECT_EQ((std::vector<Bytes>{first, second}), contentsOf(store));
+  CertCloseStore(store, 0);
+}
+
+TEST_F(SystemStore, ContextsLiveWhileReferencedEvenAfterTheStoreCloses) {
+  Bytes kept = ecdsaCertificate("kept");
+  tvtest::installCertificate(prefix.path(), "1.der", kept);
+  tvtest::installCertificate(prefix.path(), "2.der", ecdsaCertificate("dropped"));
+  HCERTSTORE store = openUserStore(u"My");
+  EXPECT_EQ(2u, contentsOf(store).size());  // enumeration releases what it passes
+  EXPECT_EQ(liveBefore + 2, TvLiveCertificateContexts());
+
+  PCCERT_CONTEXT first = CertEnumCertificatesInStore(store, nullptr);
+  PCCERT_CONTEXT held = CertDuplicateCertificateContext(first);
+  EXPECT_EQ(first, held);
+  CertFreeCertificateContext(first);
+  CertCloseStore(store, 0);
+  EXPECT_EQ(liveBefore + 1, TvLiveCertificateContexts());
+  EXPECT_EQ(kept, Bytes(held->pbCertEncoded, held->pbCertEncoded + held->cbCertEncoded));
+  CertFreeCertificateContext(held);
+  EXPECT_EQ(liveBefore, TvLiveCertificateContexts());
+}
+
+}  // namespace

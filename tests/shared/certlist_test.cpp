@@ -1,0 +1,186 @@
+// ClientCrypto::getCertListAsJson as a page calls it: the envelope, the
+// result code and the trace, over a personal store made for each test.
+#include "shared/clientcrypto.h"
+
+#include "support/certfactory.h"
+#include "support/debugcapture.h"
+#include "support/json.h"
+#include "support/tempprefix.h"
+#include "support/threadlocale.h"
+
+#include <tvplatform.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using tvtest::Bytes;
+
+struct Listed {
+  HRESULT status;
+  tvtest::Envelope envelope;
+};
+
+class CertificateList : public ::testing::Test {
+ protected:
+  Bytes install(const tvtest::CertificateOptions& options) {
+    Bytes der = tvtest::makeCertificate(options).der;
+    tvtest::installCertificate(prefix.path(), std::to_string(++files) + ".der", der);
+    return der;
+  }
+  Bytes install(const std::string& cn) {
+    tvtest::CertificateOptions options;
+    options.key = tvtest::KeyKind::EcdsaP256;
+    options.subject = tvtest::commonName(cn);
+    return install(options);
+  }
+
+  Listed list(BSTR pin = nullptr) {
+    BSTR result = nullptr;
+    HRESULT status = ClientCrypto().getCertListAsJson(pin, &result);
+    EXPECT_NE(nullptr, result);
+    Listed listed{status, tvtest::parseEnvelope(result)};
+    SysFreeString(result);
+    return listed;
+  }
+
+  tvtest::TempPrefix prefix;
+  int files = 0;
+};
+
+TEST_F(CertificateList, EmptyStoreGivesAnEmptyArrayAndSFalse) {
+  tvtest::DebugCapture capture;
+  Listed listed = list();
+  EXPECT_EQ(S_FALSE, listed.status);
+  EXPECT_EQ("{\"success\":true,\"result\":[]}", listed.envelope.text);
+  EXPECT_EQ((std::vector<std::string>{
+                "ClientCrypto::getCertListAsJson",
+                "Opening the certificate store....",
+                "Crypto::CertificateStore::CertificateStore",
+                "Getting certificate list...",
+                "CertificateStore::enumCertificates",
+                "...no one cert found",
+                "Crypto::CertificateStore::~CertificateStore",
+            }),
+            capture.lines());
+}
+
+TEST_F(CertificateList, ListsEveryCertificateInStoreOrder) {
+  for (int count : {1, 3}) {
+    tvtest::TempPrefix fresh;
+    std::vector<Bytes> installed;
+    for (int i = 0; i < count; ++i) {
+      tvtest::CertificateOptions options;
+      options.key = i == 0 ? tvtest::KeyKind::Gost2001ParamSetA : tvtest::KeyKind::EcdsaP256;
+      options.subject = tvtest::commonName("Holder " + std::to_string(count - i));  // against the file order
+      options.issuer = tvtest::commonName("Issuing CA");
+      options.notBefore = tvtest::utc(2021, 3, 5, 7, 8, 9);
+      options.notAfter = tvtest::utc(2031, 11, 12, 13, 14, 15);
+      installed.push_back(tvtest::makeCertificate(options).der);
+      tvtest::installCertificate(fresh.path(), std::to_string(i) + ".der", installed.back());
+    }
+    tvtest::DebugCapture capture;
+    Listed listed = list();
+    EXPECT_EQ(S_OK, listed.status);
+    ASSERT_TRUE(listed.envelope.success);
+    ASSERT_EQ(static_cast<size_t>(count), listed.envelope.result.size());
+    for (int i = 0; i < count; ++i) {
+      const nlohmann::ordered_json& object = listed.envelope.result[i];
+      EXPECT_EQ(tvtest::sha1Hex(installed[i]), object["Thumbprint"]);
+      EXPECT_EQ("CN=Holder " + std::to_string(count - i), object["DistinguishedName"]);
+      EXPECT_EQ("CN=Issuing CA", object["IssuerDistinguishedName"]);
+      EXPECT_EQ("2021-03-05 07:08:09.000", object["NotBefore"]);
+      EXPECT_EQ("2031-11-12 13:14:15.000", object["NotAfter"]);
+    }
+    // Objects joined by single commas, none after the last.
+    const std::string& text = listed.envelope.text;
+    size_t joins = 0;
+    for (size_t at = text.find("},{"); at != std::string::npos; at = text.find("},{", at + 1)) ++joins;
+    EXPECT_EQ(static_cast<size_t>(count - 1), joins);
+    EXPECT_EQ(std::string::npos, text.find(",]"));
+
+    std::vector<std::string> lines = capture.lines();
+    EXPECT_EQ(count, std::count(lines.begin(), lines.end(), "5"));
+    EXPECT_EQ(count, std::count(lines.begin(), lines.end(), "...certificate added."));
+    auto making = std::find(lines.begin(), lines.end(), "Making JSON array of certificates...");
+    auto wrapping = std::find(lines.begin(), lines.end(), "Wrapping up...");
+    ASSERT_NE(lines.end(), making);
+    ASSERT_NE(lines.end(), wrapping);
+    EXPECT_EQ("5", *(making + 1)) << "the line comes before the certificate's description";
+    EXPECT_EQ(*(wrapping - 1), text.substr(text.find('['), text.size() - text.find('[') - 1))
+        << "the whole array is traced before wrapping up";
+    EXPECT_EQ("Crypto::CertificateStore::~CertificateStore", lines.back());
+  }
+}
+
+TEST_F(CertificateList, ExpiredAndKeylessCertificatesAreListedAndUnreadableFilesSkipped) {
+  tvtest::CertificateOptions expired;
+  expired.key = tvtest::KeyKind::Gost2001ParamSetXchA;
+  expired.notBefore = tvtest::utc(1998, 1, 1);
+  expired.notAfter = tvtest::utc(1999, 1, 1);
+  Bytes first = install(expired);
+  tvtest::installCertificate(prefix.path(), "2-corrupt.der", Bytes{0x30, 0x82, 0x01});
+  Bytes second = install("keyless");
+  Listed listed = list();
+  ASSERT_EQ(2u, listed.envelope.result.size());
+  EXPECT_EQ(tvtest::sha1Hex(first), listed.envelope.result[0]["Thumbprint"]);
+  EXPECT_EQ("1999-01-01 00:00:00.000", listed.envelope.result[0]["NotAfter"]);
+  EXPECT_EQ(tvtest::sha1Hex(second), listed.envelope.result[1]["Thumbprint"]);
+}
+
+TEST_F(CertificateList, PinChangesNothing) {
+  install("pin");
+  std::string reference = list().envelope.text;
+  BSTR empty = SysAllocString(u"");
+  BSTR text = SysAllocString(u"1234");
+  EXPECT_EQ(reference, list(empty).envelope.text);
+  EXPECT_EQ(reference, list(text).envelope.text);
+  SysFreeString(empty);
+  SysFreeString(text);
+}
+
+TEST_F(CertificateList, NullResultPointerIsRefusedWithoutTouchingTheStore) {
+  install("untouched");
+  tvtest::DebugCapture capture;
+  EXPECT_EQ(E_INVALIDARG, ClientCrypto().getCertListAsJson(nullptr, nullptr));
+  EXPECT_EQ((std::vector<std::string>{"ClientCrypto::getCertListAsJson", "Invalid arg"}), capture.lines());
+}
+
+TEST_F(CertificateList, NamesWithControlCharactersStillMakeValidJson) {
+  install("line\nfeed");
+  install("tab\tand \"quote\" and back\\slash");
+  Listed listed = list();  // parseEnvelope fails the test on invalid JSON
+  ASSERT_EQ(2u, listed.envelope.result.size());
+  EXPECT_EQ("CN=\"line\nfeed\"", listed.envelope.result[0]["DistinguishedName"]);
+  EXPECT_EQ("CN=\"tab\tand \"\"quote\"\" and back\\slash\"", listed.envelope.result[1]["DistinguishedName"]);
+}
+
+TEST_F(CertificateList, CyrillicNamesReadTheSameUnderUtf8AndCp1251Locales) {
+  tvtest::CertificateOptions options;
+  options.key = tvtest::KeyKind::Gost2001ParamSetA;
+  options.subject = tvtest::Name{{tvtest::textAttribute("2.5.4.6", "RU"), tvtest::textAttribute("2.5.4.3", "Иванов Иван")}, {}};
+  options.issuer = tvtest::commonName("УЦ \"Тест\"");
+  install(options);
+  for (const char* locale : {"ru_RU.UTF-8", "ru_RU.CP1251"}) {
+    if (!tvtest::ThreadLocale::available(locale)) GTEST_SKIP() << "no locale " << locale;
+    tvtest::ThreadLocale scope(locale);
+    Listed listed = list();
+    ASSERT_EQ(1u, listed.envelope.result.size()) << locale;
+    EXPECT_EQ("C=RU, CN=Иванов Иван", listed.envelope.result[0]["DistinguishedName"]) << locale;
+    EXPECT_EQ("CN=\"УЦ \"\"Тест\"\"\"", listed.envelope.result[0]["IssuerDistinguishedName"]) << locale;
+  }
+}
+
+TEST_F(CertificateList, LeavesNoCertificateContextBehind) {
+  install("one");
+  install("two");
+  LONG before = TvLiveCertificateContexts();
+  list();
+  EXPECT_EQ(before, TvLiveCertificateContexts());
+}
+
+}  // namespace

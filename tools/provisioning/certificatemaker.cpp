@@ -1,0 +1,332 @@
+#include "provisioning/certificatemaker.h"
+
+#include <gnutls/abstract.h>
+#include <gnutls/crypto.h>
+#include <gnutls/gnutls.h>
+#include <gnutls/x509.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <stdexcept>
+#include <type_traits>
+
+namespace provisioning {
+
+namespace {
+
+void check(int result, const char* what) {
+  if (result < 0) throw std::runtime_error(std::string("certificate maker: ") + what + ": " + gnutls_strerror(result));
+}
+
+template <class Handle, void (*Deinit)(Handle)>
+struct Deleter {
+  void operator()(Handle handle) const { Deinit(handle); }
+};
+template <class Handle, void (*Deinit)(Handle)>
+using Owned = std::unique_ptr<std::remove_pointer_t<Handle>, Deleter<Handle, Deinit>>;
+
+using Crt = Owned<gnutls_x509_crt_t, gnutls_x509_crt_deinit>;
+using X509Key = Owned<gnutls_x509_privkey_t, gnutls_x509_privkey_deinit>;
+using PrivKey = Owned<gnutls_privkey_t, gnutls_privkey_deinit>;
+using PubKey = Owned<gnutls_pubkey_t, gnutls_pubkey_deinit>;
+
+// A datum that GnuTLS allocated.
+struct Datum {
+  gnutls_datum_t value{};
+  ~Datum() { gnutls_free(value.data); }
+  Bytes bytes() const { return Bytes(value.data, value.data + value.size); }
+  std::string text() const { return std::string(reinterpret_cast<const char*>(value.data), value.size); }
+};
+
+Crt newCrt() {
+  gnutls_x509_crt_t crt = nullptr;
+  check(gnutls_x509_crt_init(&crt), "crt_init");
+  return Crt(crt);
+}
+
+X509Key generateKey(KeyKind kind) {
+  gnutls_x509_privkey_t key = nullptr;
+  check(gnutls_x509_privkey_init(&key), "privkey_init");
+  X509Key owned(key);
+  gnutls_pk_algorithm_t algorithm = GNUTLS_PK_GOST_01;
+  unsigned bits = 0;
+  switch (kind) {
+    case KeyKind::Gost2001ParamSetA:
+      bits = GNUTLS_CURVE_TO_BITS(GNUTLS_ECC_CURVE_GOST256CPA);
+      break;
+    case KeyKind::Gost2001ParamSetXchA:
+      bits = GNUTLS_CURVE_TO_BITS(GNUTLS_ECC_CURVE_GOST256CPXA);
+      break;
+    case KeyKind::Rsa2048:
+      algorithm = GNUTLS_PK_RSA;
+      bits = 2048;
+      break;
+    case KeyKind::EcdsaP256:
+      algorithm = GNUTLS_PK_ECDSA;
+      bits = GNUTLS_CURVE_TO_BITS(GNUTLS_ECC_CURVE_SECP256R1);
+      break;
+  }
+  check(gnutls_x509_privkey_generate2(key, algorithm, bits, 0, nullptr, 0), "privkey_generate");
+  return owned;
+}
+
+bool isGost(KeyKind kind) { return kind == KeyKind::Gost2001ParamSetA || kind == KeyKind::Gost2001ParamSetXchA; }
+
+size_t lengthOfLength(size_t length) { return length < 0x80 ? 1 : length < 0x100 ? 2 : length < 0x10000 ? 3 : 4; }
+size_t tlvSize(size_t contents) { return 1 + lengthOfLength(contents) + contents; }
+
+// The DER size of a Name of RDNs each holding one commonName of the given
+// UTF8String lengths.
+size_t placeholderNameSize(const std::vector<size_t>& valueLengths) {
+  size_t rdns = 0;
+  for (size_t length : valueLengths) rdns += tlvSize(tlvSize(5 + tlvSize(length)));
+  return tlvSize(rdns);
+}
+
+// Value lengths for a placeholder Name of exactly `size` bytes; one RDN
+// where possible, two where the length-of-length steps skip that size.
+std::vector<size_t> placeholderLengths(size_t size) {
+  for (size_t n = 0; n < size; ++n)
+    if (placeholderNameSize({n}) == size) return {n};
+  for (size_t n = 0; n < size; ++n)
+    for (size_t m = 0; m < 8; ++m)
+      if (placeholderNameSize({n, m}) == size) return {n, m};
+  throw std::runtime_error("certfactory: no placeholder for a name of this size");
+}
+
+using SetByOid = int (*)(gnutls_x509_crt_t, const char*, unsigned, const void*, unsigned);
+
+void setAttribute(gnutls_x509_crt_t crt, SetByOid set, const NameAttribute& attribute) {
+  if (!attribute.der.empty())
+    check(set(crt, attribute.oid.c_str(), 1, attribute.der.data(), static_cast<unsigned>(attribute.der.size())),
+          "set_dn_by_oid (raw)");
+  else
+    check(set(crt, attribute.oid.c_str(), 0, attribute.text.data(), static_cast<unsigned>(attribute.text.size())),
+          "set_dn_by_oid");
+}
+
+// A name that GnuTLS cannot build is first set as a placeholder of the
+// same DER size, made of `fill` bytes, and replaced in the finished
+// encoding.
+struct Splice {
+  Bytes placeholder;
+  Bytes replacement;
+};
+
+void setName(gnutls_x509_crt_t crt, SetByOid set, const Name& name, unsigned char fill,
+             std::vector<Splice>& splices) {
+  if (name.der.empty()) {
+    for (const NameAttribute& attribute : name.rdns) setAttribute(crt, set, attribute);
+    return;
+  }
+  if (name.der == Bytes{0x30, 0x00}) return;  // GnuTLS writes an empty name when none is set
+  std::vector<size_t> lengths = placeholderLengths(name.der.size());
+  Splice splice;
+  splice.replacement = name.der;
+  for (size_t length : lengths) {
+    Bytes value = derString(0x0C, std::string(length, static_cast<char>(fill)));
+    check(set(crt, "2.5.4.3", 1, value.data(), static_cast<unsigned>(value.size())), "set placeholder");
+  }
+  splices.push_back(std::move(splice));
+}
+
+void applySplices(Bytes& der, const std::vector<Splice>& splices) {
+  for (const Splice& splice : splices) {
+    auto at = std::search(der.begin(), der.end(), splice.placeholder.begin(), splice.placeholder.end());
+    if (at == der.end()) throw std::runtime_error("certfactory: placeholder name not found");
+    std::copy(splice.replacement.begin(), splice.replacement.end(), at);
+  }
+}
+
+Bytes rawSubject(gnutls_x509_crt_t crt) {
+  gnutls_datum_t dn{};
+  check(gnutls_x509_crt_get_raw_dn(crt, &dn), "get_raw_dn");
+  Bytes bytes(dn.data, dn.data + dn.size);
+  gnutls_free(dn.data);
+  return bytes;
+}
+
+Bytes serialBytes(std::uint64_t serial) {
+  static std::atomic<std::uint64_t> counter{0};
+  if (serial == 0) serial = (static_cast<std::uint64_t>(std::time(nullptr)) << 20) + ++counter;
+  Bytes bytes{0x01};  // positive, fixed width
+  for (int shift = 56; shift >= 0; shift -= 8) bytes.push_back(static_cast<unsigned char>(serial >> shift));
+  return bytes;
+}
+
+}  // namespace
+
+TestCertificate makeCertificate(const CertificateOptions& options) {
+  X509Key x509Key = generateKey(options.key);
+  PrivKey key([&] {
+    gnutls_privkey_t k = nullptr;
+    check(gnutls_privkey_init(&k), "privkey_init");
+    return k;
+  }());
+  check(gnutls_privkey_import_x509(key.get(), x509Key.get(), 0), "privkey_import_x509");
+
+  Crt crt = newCrt();
+  check(gnutls_x509_crt_set_version(crt.get(), 3), "set_version");
+  Bytes serial = serialBytes(options.serial);
+  check(gnutls_x509_crt_set_serial(crt.get(), serial.data(), serial.size()), "set_serial");
+  std::time_t notBefore = options.notBefore != 0 ? options.notBefore : std::time(nullptr) - 3600;
+  std::time_t notAfter = options.notAfter != 0 ? options.notAfter : notBefore + 365 * 24 * 3600;
+  check(gnutls_x509_crt_set_activation_time(crt.get(), notBefore), "set_activation_time");
+  check(gnutls_x509_crt_set_expiration_time(crt.get(), notAfter), "set_expiration_time");
+  check(gnutls_x509_crt_set_key(crt.get(), x509Key.get()), "set_key");
+
+  Name subject = options.subject;
+  if (subject.rdns.empty() && subject.der.empty()) subject = commonName("Test certificate");
+  const Name& issuer = options.issuer.rdns.empty() && options.issuer.der.empty() ? subject : options.issuer;
+
+  // GnuTLS copies the issuer name from the subject of the signing
+  // certificate, so the issuer is a certificate of its own: the name and the
+  // signing key.
+  std::vector<Splice> splices;
+  Crt issuerCrt = newCrt();
+  check(gnutls_x509_crt_set_version(issuerCrt.get(), 3), "set_version");
+  check(gnutls_x509_crt_set_key(issuerCrt.get(), x509Key.get()), "set_key");
+  setName(crt.get(), gnutls_x509_crt_set_dn_by_oid, subject, 'S', splices);
+  if (!splices.empty()) splices.back().placeholder = rawSubject(crt.get());
+  size_t before = splices.size();
+  setName(issuerCrt.get(), gnutls_x509_crt_set_dn_by_oid, issuer, 'I', splices);
+  if (splices.size() > before) splices.back().placeholder = rawSubject(issuerCrt.get());
+
+  for (const std::string& usage : options.keyUsages)
+    check(gnutls_x509_crt_set_key_purpose_oid(crt.get(), usage.c_str(), 0), "set_key_purpose_oid");
+  for (const Extension& extension : options.extensions)
+    check(gnutls_x509_crt_set_extension_by_oid(crt.get(), extension.oid.c_str(), extension.der.data(),
+                                               extension.der.size(), extension.critical ? 1 : 0),
+          "set_extension_by_oid");
+
+  gnutls_digest_algorithm_t digest = isGost(options.key) ? GNUTLS_DIG_GOSTR_94 : GNUTLS_DIG_SHA256;
+  check(gnutls_x509_crt_privkey_sign(crt.get(), issuerCrt.get(), key.get(), digest, 0), "privkey_sign");
+
+  TestCertificate result;
+  Datum der;
+  check(gnutls_x509_crt_export2(crt.get(), GNUTLS_X509_FMT_DER, &der.value), "crt_export");
+  result.der = der.bytes();
+  applySplices(result.der, splices);
+
+  Datum pem;
+  check(gnutls_x509_privkey_export2_pkcs8(x509Key.get(), GNUTLS_X509_FMT_PEM, nullptr, GNUTLS_PKCS_PLAIN,
+                                          &pem.value),
+        "privkey_export_pkcs8");
+  result.privateKeyPem = pem.text();
+
+  PubKey pub([&] {
+    gnutls_pubkey_t p = nullptr;
+    check(gnutls_pubkey_init(&p), "pubkey_init");
+    return p;
+  }());
+  check(gnutls_pubkey_import_x509(pub.get(), crt.get(), 0), "pubkey_import_x509");
+  Datum spki;
+  check(gnutls_pubkey_export2(pub.get(), GNUTLS_X509_FMT_DER, &spki.value), "pubkey_export");
+  result.publicKeyDer = spki.bytes();
+  return result;
+}
+
+TestCertificate makeCertificate(KeyKind key) {
+  CertificateOptions options;
+  options.key = key;
+  return makeCertificate(options);
+}
+
+Bytes nameDer(const Name& name) {
+  if (!name.der.empty()) return name.der;
+  Crt crt = newCrt();
+  for (const NameAttribute& attribute : name.rdns) setAttribute(crt.get(), gnutls_x509_crt_set_dn_by_oid, attribute);
+  return rawSubject(crt.get());
+}
+
+Name commonName(const std::string& cn) { return Name{{textAttribute("2.5.4.3", cn)}, {}}; }
+
+NameAttribute textAttribute(const std::string& oid, const std::string& text) { return NameAttribute{oid, text, {}}; }
+
+NameAttribute rawAttribute(const std::string& oid, const Bytes& der) { return NameAttribute{oid, {}, der}; }
+
+Bytes derString(unsigned char tag, const std::string& contents) {
+  Bytes der{tag};
+  size_t length = contents.size();
+  if (length < 0x80) {
+    der.push_back(static_cast<unsigned char>(length));
+  } else {
+    Bytes digits;
+    for (size_t rest = length; rest != 0; rest >>= 8) digits.insert(digits.begin(), static_cast<unsigned char>(rest));
+    der.push_back(static_cast<unsigned char>(0x80 | digits.size()));
+    der.insert(der.end(), digits.begin(), digits.end());
+  }
+  der.insert(der.end(), contents.begin(), contents.end());
+  return der;
+}
+
+Bytes fromHex(const std::string& hex) {
+  auto digit = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  Bytes bytes;
+  int high = -1;
+  for (char c : hex) {
+    int value = digit(c);
+    if (value < 0) continue;  // blanks and line breaks in long literals
+    if (high < 0) {
+      high = value;
+    } else {
+      bytes.push_back(static_cast<unsigned char>(high << 4 | value));
+      high = -1;
+    }
+  }
+  if (high >= 0) throw std::invalid_argument("fromHex: odd number of digits");
+  return bytes;
+}
+
+std::string toHex(const Bytes& bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (unsigned char byte : bytes) {
+    hex += digits[byte >> 4];
+    hex += digits[byte & 15];
+  }
+  return hex;
+}
+
+std::time_t utc(int year, int month, int day, int hour, int minute, int second) {
+  std::tm fields{};
+  fields.tm_year = year - 1900;
+  fields.tm_mon = month - 1;
+  fields.tm_mday = day;
+  fields.tm_hour = hour;
+  fields.tm_min = minute;
+  fields.tm_sec = second;
+  return timegm(&fields);
+}
+
+Bytes subjectSignToolValue() { return derString(0x0C, "Tellvane signing tool"); }
+
+Bytes issuerSignToolValue() {
+  std::string items;
+  for (const char* text : {"Test CA tool", "Test CA", "Certificate 1", "Certificate 2"}) {
+    Bytes item = derString(0x0C, text);
+    items.append(item.begin(), item.end());
+  }
+  return derString(0x30, items);
+}
+
+std::string toPem(const Bytes& der) {
+  gnutls_datum_t in{const_cast<unsigned char*>(der.data()), static_cast<unsigned>(der.size())};
+  Datum out;
+  check(gnutls_pem_base64_encode2("CERTIFICATE", &in, &out.value), "pem_base64_encode");
+  return out.text();
+}
+
+std::string sha1Hex(const Bytes& bytes) {
+  Bytes digest(20);
+  check(gnutls_hash_fast(GNUTLS_DIG_SHA1, bytes.data(), bytes.size(), digest.data()), "hash_fast");
+  return toHex(digest);
+}
+
+}  // namespace provisioning
