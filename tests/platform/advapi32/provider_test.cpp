@@ -73,7 +73,10 @@ TEST_P(SupportedParameterSet, SignaturesVerifyWithAnotherImplementation) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Gost2001, SupportedParameterSet,
-                         ::testing::Values(KeyKind::Gost2001ParamSetA, KeyKind::Gost2001ParamSetXchA));
+                         ::testing::Values(KeyKind::Gost2001ParamSetA, KeyKind::Gost2001ParamSetXchA),
+                         [](const ::testing::TestParamInfo<KeyKind>& info) {
+                           return info.param == KeyKind::Gost2001ParamSetA ? "ParamSet35_1" : "ParamSet36_0";
+                         });
 
 TEST_F(ProviderTest, KeepsContainersPrivateAndListsThemInOrder) {
   const tvtest::TestCertificate key = makeKey();
