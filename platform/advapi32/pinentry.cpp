@@ -154,6 +154,7 @@ class PinentrySession {
         std::string part = percentUnescape(line.substr(2));
         data->append(part);
         wipe(part);
+        if (data->size() > kMaxLine) break;  // no PIN is that long
       } else if (line.compare(0, 8, "INQUIRE ") == 0 && !send("CAN")) {
         break;
       }
