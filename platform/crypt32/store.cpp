@@ -11,6 +11,7 @@
 #include <wincrypt.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -34,6 +35,8 @@ constexpr std::uintmax_t kMaximumFileSize = 16 * 1024 * 1024;
 
 struct StoreRecord {
   std::vector<PCCERT_CONTEXT> certificates;  // one reference each while the store is open
+  std::string folder;                        // where added certificates are kept
+  bool readOnly = false;
 };
 
 struct OpenStores {
@@ -207,6 +210,8 @@ HCERTSTORE openSystemStore(DWORD flags, const void* para) {
   }
 
   auto record = std::make_shared<StoreRecord>();
+  record->folder = folder ? *folder : location + "/" + name;
+  record->readOnly = (flags & CERT_STORE_READONLY_FLAG) != 0;
   HCERTSTORE handle = record.get();
   try {
     if (folder) loadFolder(*folder, handle, record);
@@ -246,6 +251,62 @@ PCCERT_CONTEXT nextCertificate(HCERTSTORE handle, PCCERT_CONTEXT previous) {
   return duplicateCertificateContext(record->certificates[next]);
 }
 
+std::string hexOf(const Bytes& bytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  for (BYTE b : bytes) {
+    text += kDigits[b >> 4];
+    text += kDigits[b & 0x0F];
+  }
+  return text;
+}
+
+// Writes the file whole or not at all: a reader never sees half a certificate.
+void writeCertificateFile(const std::string& folder, PCCERT_CONTEXT context) {
+  if (!makeFolders(folder, 0700)) fail(ERROR_ACCESS_DENIED);
+  const std::string path = folder + "/" + hexOf(certificateSha1(context)) + ".cer";
+  const std::string temporary = path + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(context->pbCertEncoded), context->cbCertEncoded);
+    out.flush();
+    if (!out) {
+      std::remove(temporary.c_str());
+      fail(ERROR_WRITE_FAULT);
+    }
+  }
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    std::remove(temporary.c_str());
+    fail(ERROR_WRITE_FAULT);
+  }
+}
+
+// Adds a certificate to an open store and to its folder, so that the stores
+// opened afterwards hold it too. Returns the store's context, referenced.
+PCCERT_CONTEXT addCertificate(HCERTSTORE handle, const BYTE* encoded, DWORD size, DWORD disposition) {
+  std::shared_ptr<StoreRecord> record = findStore(handle);
+  require(disposition >= CERT_STORE_ADD_NEW && disposition <= CERT_STORE_ADD_REPLACE_EXISTING);
+  require(encoded != nullptr && size != 0, static_cast<DWORD>(CRYPT_E_ASN1_EOD));
+  if (record->readOnly) fail(ERROR_ACCESS_DENIED);
+  PCCERT_CONTEXT added = createCertificateContext(encoded, size);
+  try {
+    // The same hash is the same encoding: replacing would change nothing.
+    for (PCCERT_CONTEXT held : record->certificates) {
+      if (certificateSha1(held) != certificateSha1(added)) continue;
+      if (disposition == CERT_STORE_ADD_NEW) fail(static_cast<DWORD>(CRYPT_E_EXISTS));
+      releaseCertificateContext(added);
+      return duplicateCertificateContext(held);
+    }
+    writeCertificateFile(record->folder, added);
+  } catch (...) {
+    releaseCertificateContext(added);
+    throw;
+  }
+  attachToStore(added, handle, record, record->certificates.size());
+  record->certificates.push_back(added);
+  return duplicateCertificateContext(added);
+}
+
 }  // namespace
 
 }  // namespace tv
@@ -278,4 +339,17 @@ WINCRYPT32API PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE hCert
     SetLastError(error);
   }
   return next;
+}
+
+WINCRYPT32API BOOL WINAPI CertAddEncodedCertificateToStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType,
+                                                           const BYTE* pbCertEncoded, DWORD cbCertEncoded,
+                                                           DWORD dwAddDisposition, PCCERT_CONTEXT* ppCertContext) {
+  return tv::win32Bool([&] {
+    tv::require(dwCertEncodingType & X509_ASN_ENCODING, static_cast<DWORD>(E_INVALIDARG));
+    PCCERT_CONTEXT added = tv::addCertificate(hCertStore, pbCertEncoded, cbCertEncoded, dwAddDisposition);
+    if (ppCertContext != nullptr)
+      *ppCertContext = added;
+    else
+      tv::releaseCertificateContext(added);
+  });
 }

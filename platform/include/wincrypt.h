@@ -84,6 +84,9 @@ typedef struct _CTL_USAGE {
 #define CERT_SYSTEM_STORE_LOCATION_MASK 0x00FF0000
 #define CERT_SYSTEM_STORE_CURRENT_USER 0x00010000
 #define CERT_SYSTEM_STORE_LOCAL_MACHINE 0x00020000
+#define CERT_STORE_ADD_NEW 1
+#define CERT_STORE_ADD_USE_EXISTING 2
+#define CERT_STORE_ADD_REPLACE_EXISTING 3
 #define CERT_CLOSE_STORE_FORCE_FLAG 0x00000001
 #define CERT_CLOSE_STORE_CHECK_FLAG 0x00000002
 
@@ -156,6 +159,11 @@ WINCRYPT32API HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD dw
 WINCRYPT32API BOOL WINAPI CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags);
 WINCRYPT32API PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE hCertStore,
                                                                 PCCERT_CONTEXT pPrevCertContext);
+// Adds to an open system store that is not read-only; the certificate is
+// kept in the store's folder.
+WINCRYPT32API BOOL WINAPI CertAddEncodedCertificateToStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType,
+                                                           const BYTE* pbCertEncoded, DWORD cbCertEncoded,
+                                                           DWORD dwAddDisposition, PCCERT_CONTEXT* ppCertContext);
 WINCRYPT32API PCCERT_CONTEXT WINAPI CertCreateCertificateContext(DWORD dwCertEncodingType,
                                                                  const BYTE* pbCertEncoded, DWORD cbCertEncoded);
 WINCRYPT32API PCCERT_CONTEXT WINAPI CertDuplicateCertificateContext(PCCERT_CONTEXT pCertContext);

@@ -144,6 +144,7 @@ const MessageEntry kMessageTable[] = {
     {(DWORD)NTE_FAIL, "An internal error occurred."},
     {(DWORD)NTE_NOT_SUPPORTED, "The requested operation is not supported."},
     {(DWORD)CRYPT_E_NOT_FOUND, "Cannot find object or property."},
+    {(DWORD)CRYPT_E_EXISTS, "The object or property already exists."},
     {(DWORD)CRYPT_E_NO_KEY_PROPERTY, "Cannot find the certificate and private key for decryption."},
     {(DWORD)CRYPT_E_ASN1_ERROR,
      "ASN1 Certificate encode/decode error code base. The ASN1 error values are offset by CRYPT_E_ASN1_ERROR."},

@@ -10,6 +10,8 @@ namespace tool {
 using Arguments = std::vector<std::string>;
 
 int runDemo(const Arguments& args);
+int runImport(const Arguments& args);
+int runList(const Arguments& args);
 int runTrace(const Arguments& args);
 
 }  // namespace tool

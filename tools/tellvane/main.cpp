@@ -15,6 +15,8 @@ struct Command {
 
 const Command kCommands[] = {
     {"demo", tool::runDemo, "run the component end to end in a throw-away platform prefix"},
+    {"list", tool::runList, "list the personal certificates as a page sees them (JSON envelope)"},
+    {"import", tool::runImport, "add a DER certificate file to the personal store"},
     {"trace", tool::runTrace, "show the debug output of every process using the platform"},
 };
 

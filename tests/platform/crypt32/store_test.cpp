@@ -167,3 +167,49 @@ TEST_F(SystemStore, ContextsLiveWhileReferencedEvenAfterTheStoreCloses) {
 }
 
 }  // namespace
+
+TEST_F(SystemStore, AddedCertificatesAreKeptForLaterOpenings) {
+  Bytes certificate = ecdsaCertificate("added");
+  HCERTSTORE store = openUserStore(u"My", CERT_SYSTEM_STORE_CURRENT_USER);
+  PCCERT_CONTEXT added = nullptr;
+  ASSERT_TRUE(CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, certificate.data(),
+                                               static_cast<DWORD>(certificate.size()), CERT_STORE_ADD_NEW, &added));
+  EXPECT_EQ(store, added->hCertStore);
+  EXPECT_EQ(std::vector<Bytes>{certificate}, contentsOf(store));
+
+  // The same certificate again: refused when new, the held one otherwise.
+  EXPECT_FALSE(CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, certificate.data(),
+                                                static_cast<DWORD>(certificate.size()), CERT_STORE_ADD_NEW, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(CRYPT_E_EXISTS), GetLastError());
+  PCCERT_CONTEXT again = nullptr;
+  ASSERT_TRUE(CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, certificate.data(),
+                                               static_cast<DWORD>(certificate.size()),
+                                               CERT_STORE_ADD_REPLACE_EXISTING, &again));
+  EXPECT_EQ(added, again);
+  CertFreeCertificateContext(again);
+  CertFreeCertificateContext(added);
+  CertCloseStore(store, 0);
+
+  store = openUserStore(u"MY");
+  EXPECT_EQ(std::vector<Bytes>{certificate}, contentsOf(store));
+  CertCloseStore(store, 0);
+  EXPECT_EQ(liveBefore, TvLiveCertificateContexts());
+}
+
+TEST_F(SystemStore, AddingRefusesReadOnlyStoresAndBytesThatAreNoCertificate) {
+  Bytes certificate = ecdsaCertificate("refused");
+  HCERTSTORE store = openUserStore(u"My");
+  EXPECT_FALSE(CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, certificate.data(),
+                                                static_cast<DWORD>(certificate.size()), CERT_STORE_ADD_NEW, nullptr));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), GetLastError());
+  CertCloseStore(store, 0);
+
+  store = openUserStore(u"My", CERT_SYSTEM_STORE_CURRENT_USER);
+  const BYTE garbage[] = {0x30, 0x03, 0x02, 0x01};
+  EXPECT_FALSE(CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, garbage, sizeof(garbage),
+                                                CERT_STORE_ADD_NEW, nullptr));
+  EXPECT_NE(0u, GetLastError());
+  EXPECT_TRUE(contentsOf(store).empty());
+  CertCloseStore(store, 0);
+  EXPECT_FALSE(std::filesystem::exists(prefix / "certstores/user/My"));
+}
