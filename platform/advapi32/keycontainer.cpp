@@ -131,8 +131,16 @@ void createContainer(const std::string& name, const std::string& privatePem, con
   if (!makeFolders(keysFolder(), 0700)) fail(NTE_PERM);
   if (mkdir(folder.c_str(), 0700) != 0) fail(errno == EEXIST ? NTE_EXISTS : NTE_PERM);
   if (chmod(folder.c_str(), 0700) != 0) fail(NTE_PERM);
-  writeNewFile(folder + "/" + kPrivateFile, privatePem.data(), privatePem.size());
-  writeNewFile(folder + "/" + kPublicFile, publicDer.data(), publicDer.size());
+  try {
+    writeNewFile(folder + "/" + kPrivateFile, privatePem.data(), privatePem.size());
+    writeNewFile(folder + "/" + kPublicFile, publicDer.data(), publicDer.size());
+  } catch (...) {
+    // No half-made container is left behind.
+    unlink((folder + "/" + kPrivateFile).c_str());
+    unlink((folder + "/" + kPublicFile).c_str());
+    rmdir(folder.c_str());
+    throw;
+  }
 }
 
 }  // namespace tv
