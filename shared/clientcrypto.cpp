@@ -2,8 +2,12 @@
 
 #include "common/exceptions.h"
 #include "common/jsonescape.h"
+#include "common/memoryoutputstream.h"
 #include "common/wide.h"
 #include "csp++/certificatestore.h"
+#include "csp++/cryptoutils.h"
+#include "csp++/cspcontext.h"
+#include "csp++/signtuple.h"
 #include "csp++/x509certificate.h"
 
 #include <climits>
@@ -145,5 +149,77 @@ HRESULT ClientCrypto::getCertListAsJson(BSTR pin, BSTR* rv) {
 
 // ---- Digest and string signing ----
 
+namespace {
 
+// Packs the signature and the certificate into a sign tuple, encodes it and
+// wraps it in the success envelope.
+std::string signTupleEnvelope(const std::vector<BYTE>& signature, const Crypto::X509Certificate& certificate) {
+  Sys::trace("Saving everything to stream...");
+  Sys::MemoryOutputStream stream;
+  Aux::save_sign_tuple_to_stream(stream, signature, certificate);
+  Sys::trace("Convering result to base64...");
+  const std::string encoded = base64Encode(stream.data(), static_cast<DWORD>(stream.size()));
+  Sys::trace("Wrap all");
+  return ClientCrypto::successWithString(encoded);
+}
 
+}  // namespace
+
+HRESULT ClientCrypto::signHash(BSTR encodedHash, BSTR certThumb, BSTR /*pinCode*/, BSTR* encodedSignature) {
+  return runOperation("ClientCrypto::signHash", "Invalid argument", {encodedHash, certThumb}, encodedSignature,
+                      [&](std::string& envelope) {
+                        Sys::trace("Decode hash...");
+                        const std::vector<BYTE> digest = base64Decode(fromBstr(encodedHash));
+                        Sys::trace("Converting certificate thumbprint...");
+                        const std::string thumbprint = fromBstr(certThumb);
+                        Sys::trace("Opening certificate store...");
+                        Crypto::CertificateStore store(WSTR("My"), false, true);
+                        Sys::trace("Looking for given certificate...");
+                        const Crypto::X509Certificate certificate = store.findByThumbprint(thumbprint);
+                        if (certificate.isEmpty()) {
+                          Sys::trace("Certificate wasnt found");
+                          throw Sys::OsError(__FILE__, __LINE__, "Certificate wasnt found");
+                        }
+                        Sys::trace("Entering to certificate priv key context...");
+                        CspContext context(certificate);
+                        std::vector<BYTE> signature;
+                        {
+                          Sys::trace("Import digest value into CSP..");
+                          CspHash hash(context.handle(), CALG_GR3411);
+                          hash.setHashValue(digest.data(), static_cast<DWORD>(digest.size()));
+                          Sys::trace("Signing the existing hash...");
+                          signature = hash.sign(AT_KEYEXCHANGE);
+                        }
+                        envelope = signTupleEnvelope(signature, certificate);
+                        return S_OK;
+                      });
+}
+
+HRESULT ClientCrypto::signString(BSTR astr, BSTR certThumb, BSTR /*pinCode*/, BSTR* encodedSignature) {
+  return runOperation("ClientCrypto::signString", "Invalid argument", {astr, certThumb}, encodedSignature,
+                      [&](std::string& envelope) {
+                        Sys::trace("Converting certificate thumbprint...");
+                        const std::string thumbprint = fromBstr(certThumb);
+                        Sys::trace("Opening certificate store...");
+                        Crypto::CertificateStore store(WSTR("My"), false, true);
+                        Sys::trace("Looking for given certificate...");
+                        const Crypto::X509Certificate certificate = store.findByThumbprint(thumbprint);
+                        if (certificate.isEmpty()) {
+                          Sys::trace("Certificate wasnt found");
+                          throw Sys::OsError(__FILE__, __LINE__, "Certificate wasnt found");
+                        }
+                        Sys::trace("Entering to certificate priv key context...");
+                        CspContext context(certificate);
+                        std::vector<BYTE> signature;
+                        {
+                          Sys::trace("Calculating digest");
+                          const std::vector<BYTE> text = ClientCrypto::toUtf8(astr);
+                          CspHash hash(context.handle(), CALG_GR3411);
+                          hash.hashData(text.data(), static_cast<DWORD>(text.size()));
+                          Sys::trace("Signing the  digest...");
+                          signature = hash.sign(AT_KEYEXCHANGE);
+                        }
+                        envelope = signTupleEnvelope(signature, certificate);
+                        return S_OK;
+                      });
+}

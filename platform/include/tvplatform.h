@@ -32,6 +32,14 @@ WINBASEAPI LONG WINAPI TvLiveCertificateContexts(void);
 
 // ---- advapi32: provider ------------------------------------------------------
 
+// Creates the key container <prefix>/keys/<name>/ of the GOST provider: the
+// private key as PKCS#8 PEM (plain or password-encrypted) and its public key
+// as SubjectPublicKeyInfo DER, readable by the owner alone. Fails with
+// NTE_EXISTS when the container exists, NTE_BAD_KEYSET for a name that is no
+// single folder name.
+WINBASEAPI BOOL WINAPI TvCreateKeyContainer(LPCSTR name, LPCSTR privateKeyPem, const BYTE* publicKeyDer,
+                                            DWORD cbPublicKeyDer);
+
 // ---- ole32 / oleaut32 --------------------------------------------------------
 
 // ---- user32 --------------------------------------------------------------------

@@ -1,0 +1,12 @@
+// Public key handles (HCRYPTKEY), made by crypt32's CryptImportPublicKeyInfo
+// and used by advapi32's CryptVerifySignatureA.
+#pragma once
+
+#include "internal/gostkey.h"
+#include "internal/handletable.h"
+
+namespace tv {
+
+HandleTable<GostPublicKey>& keyHandles();
+
+}  // namespace tv

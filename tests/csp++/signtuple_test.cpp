@@ -1,0 +1,99 @@
+// The sign tuple record: its layout, and what the reader refuses.
+#include "csp++/signtuple.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "common/exceptions.h"
+#include "common/memoryoutputstream.h"
+#include "csp++/x509certificate.h"
+#include "support/certfactory.h"
+#include "support/debugcapture.h"
+#include "support/memoryinputstream.h"
+
+namespace {
+
+using tvtest::Bytes;
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+Bytes le32(size_t value) { return {Bytes::value_type(value), Bytes::value_type(value >> 8), Bytes::value_type(value >> 16), 0}; }
+
+class SignTupleTest : public ::testing::Test {
+ protected:
+  Bytes record(const Bytes& signature) {
+    Sys::MemoryOutputStream stream;
+    Aux::save_sign_tuple_to_stream(stream, signature, certificate);
+    return Bytes(stream.data(), stream.data() + stream.size());
+  }
+  const tvtest::TestCertificate made = tvtest::makeCertificate();
+  const Crypto::X509Certificate certificate{made.der};
+  const Bytes magic = {'S', 'I', 'G', 'N', 'D', 'A', 'T', 'A'};
+};
+
+TEST_F(SignTupleTest, WritesTheRecordAndReadsItBackLeavingWhatFollows) {
+  const Bytes signature(64, 0xA5);
+  EXPECT_EQ(record(signature), concat({magic, le32(64), signature, le32(made.der.size()), made.der}));
+  for (const Bytes& written : {signature, Bytes(100, 0x3C)}) {
+    tvtest::MemoryInputStream stream(concat({record(written), Bytes{'n', 'e', 'x', 't'}}));
+    Bytes read = {1, 2, 3};
+    Crypto::X509Certificate readCertificate;
+    tvtest::DebugCapture trace;
+    Aux::load_sign_tuple_from_stream(stream, read, readCertificate);
+    EXPECT_EQ(read, written);
+    EXPECT_EQ(readCertificate.thumbprint(), tvtest::sha1Hex(made.der));
+    EXPECT_EQ(stream.position(), 16 + written.size() + made.der.size());
+    EXPECT_EQ(trace.lines(), (std::vector<std::string>{"Aux::load_sign_tuple_from_stream", "...prefix OK",
+                                                       "...signature field OK", "...certificate field OK",
+                                                       "...all done"}));
+  }
+  Sys::MemoryOutputStream stream;
+  EXPECT_THROW(Aux::save_sign_tuple_to_stream(stream, Bytes(), certificate), std::invalid_argument);
+  EXPECT_EQ(stream.size(), 0u);
+}
+
+TEST_F(SignTupleTest, ReaderRefusesMalformedRecords) {
+  const Bytes signature(64, 0x5A);
+  const Bytes good = record(signature);
+  const struct {
+    const char* what;
+    Bytes bytes;
+    const char* text;  // the exception's text, or the ending of an OsError text
+  } cases[] = {
+      {"swapped magic", concat({Bytes(magic.begin() + 4, magic.end()), Bytes(magic.begin(), magic.begin() + 4),
+                                Bytes(good.begin() + 8, good.end())}),
+       "Invalid stream prefix"},
+      {"signature of 101 bytes", record(Bytes(101, 1)), "Illegal length of signature field"},
+      {"cut inside the signature", Bytes(good.begin(), good.begin() + 40), "Broken stream (1)"},
+      {"cut inside the certificate length", Bytes(good.begin(), good.begin() + 78), "Broken stream (2)"},
+      {"cut inside the certificate", Bytes(good.begin(), good.end() - 10), "Broken stream (2)"},
+      {"certificate length 0", concat({magic, le32(64), signature, le32(0)}), "Zero certificate length"},
+      {"shorter than the magic", Bytes(magic.begin(), magic.begin() + 5), "Broken stream"},
+  };
+  for (const auto& c : cases) {
+    tvtest::MemoryInputStream stream(c.bytes);
+    Bytes read;
+    Crypto::X509Certificate readCertificate;
+    std::string text = "nothing thrown";
+    try {
+      Aux::load_sign_tuple_from_stream(stream, read, readCertificate);
+    } catch (const std::exception& error) {
+      text = error.what();
+    }
+    const std::string expected = c.text;
+    EXPECT_TRUE(text.size() >= expected.size() && text.compare(text.size() - expected.size(), expected.size(), expected) == 0)
+        << c.what << ": " << text;
+  }
+  tvtest::MemoryInputStream notACertificate(concat({magic, le32(64), signature, le32(3), Bytes{1, 2, 3}}));
+  Bytes read;
+  Crypto::X509Certificate readCertificate;
+  EXPECT_THROW(Aux::load_sign_tuple_from_stream(notACertificate, read, readCertificate), Crypto::Error);
+}
+
+}  // namespace

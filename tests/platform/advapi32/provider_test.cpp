@@ -1,0 +1,174 @@
+// The GOST provider of the stand-in: signatures checked by a second
+// implementation, key containers, parameter sets and the PIN rules.
+#include <wincrypt.h>
+#include <windows.h>
+#include <winerror.h>
+#include <tvplatform.h>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "support/certfactory.h"
+#include "support/gostsigning.h"
+#include "support/tempprefix.h"
+
+namespace {
+
+using tvtest::Bytes;
+using tvtest::KeyKind;
+
+tvtest::TestCertificate makeKey(KeyKind kind = KeyKind::Gost2001ParamSetA) {
+  tvtest::CertificateOptions options;
+  options.key = kind;
+  return tvtest::makeCertificate(options);
+}
+
+DWORD failure(BOOL result) { return result ? 0 : GetLastError(); }
+
+// Signs a digest imported with HP_HASHVAL, or the hash of text when digest
+// is empty; the error of the signing call goes to *error.
+Bytes sign(HCRYPTPROV provider, const Bytes& digest, const std::string& text, DWORD* error = nullptr) {
+  HCRYPTHASH hash = 0;
+  EXPECT_TRUE(CryptCreateHash(provider, CALG_GR3411, 0, 0, &hash));
+  const BOOL fed = !digest.empty() ? CryptSetHashParam(hash, HP_HASHVAL, digest.data(), 0)
+                                   : CryptHashData(hash, reinterpret_cast<const BYTE*>(text.data()),
+                                                   static_cast<DWORD>(text.size()), 0);
+  EXPECT_TRUE(fed);
+  DWORD size = 0;
+  EXPECT_TRUE(CryptSignHashA(hash, AT_KEYEXCHANGE, nullptr, 0, nullptr, &size));
+  EXPECT_EQ(size, 64u);
+  Bytes signature(size);
+  const DWORD signError = failure(CryptSignHashA(hash, AT_KEYEXCHANGE, nullptr, 0, signature.data(), &size));
+  if (error != nullptr) *error = signError;
+  CryptDestroyHash(hash);
+  return signError == 0 ? signature : Bytes();
+}
+
+class ProviderTest : public ::testing::Test {
+ protected:
+  tvtest::TempPrefix prefix;
+  tvtest::ScopedPinentry noPinentry;
+};
+
+class SupportedParameterSet : public ProviderTest, public ::testing::WithParamInterface<KeyKind> {};
+
+TEST_P(SupportedParameterSet, SignaturesVerifyWithAnotherImplementation) {
+  const tvtest::TestCertificate key = makeKey(GetParam());
+  tvtest::installKeyContainer("signer", key.privateKeyPem, key.publicKeyDer);
+  HCRYPTPROV provider = 0;
+  ASSERT_TRUE(CryptAcquireContextA(&provider, "signer", nullptr, 75, 0));
+  const Bytes digest = tvtest::gostDigest("message digest");
+  for (const Bytes& signature : {sign(provider, {}, "message digest"), sign(provider, digest, "")}) {
+    EXPECT_TRUE(tvtest::nettleVerifies(key.publicKeyDer, digest, signature));
+    // An imported digest is taken in the order given, not reversed.
+    EXPECT_FALSE(tvtest::nettleVerifies(key.publicKeyDer, Bytes(digest.rbegin(), digest.rend()), signature));
+    for (size_t bit : {0u, 300u, 511u}) {
+      Bytes flipped = signature;
+      flipped[bit / 8] ^= static_cast<unsigned char>(1u << (bit % 8));
+      EXPECT_FALSE(tvtest::nettleVerifies(key.publicKeyDer, digest, flipped)) << "bit " << bit;
+    }
+  }
+  CryptReleaseContext(provider, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Gost2001, SupportedParameterSet,
+                         ::testing::Values(KeyKind::Gost2001ParamSetA, KeyKind::Gost2001ParamSetXchA),
+                         [](const ::testing::TestParamInfo<KeyKind>& info) {
+                           return info.param == KeyKind::Gost2001ParamSetA ? "ParamSet35_1" : "ParamSet36_0";
+                         });
+
+TEST_F(ProviderTest, KeepsContainersPrivateAndListsThemInOrder) {
+  const tvtest::TestCertificate key = makeKey();
+  const mode_t oldMask = umask(0);
+  for (const char* name : {"beta", "alpha"}) tvtest::installKeyContainer(name, key.privateKeyPem, key.publicKeyDer);
+  umask(oldMask);
+  for (const char* path : {"keys/alpha", "keys/alpha/private.pem", "keys/alpha/public.der"}) {
+    struct stat info;
+    ASSERT_EQ(stat((prefix / path).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 077, 0u) << path;
+  }
+  HCRYPTPROV provider = 0;
+  ASSERT_TRUE(CryptAcquireContextA(&provider, nullptr, nullptr, 75, CRYPT_VERIFYCONTEXT));
+  char name[16];
+  DWORD size = 3;  // too small: the size is reported and the position kept
+  EXPECT_EQ(failure(CryptGetProvParam(provider, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, CRYPT_FIRST)),
+            (DWORD)ERROR_MORE_DATA);
+  EXPECT_EQ(size, 6u);
+  std::vector<std::string> names;
+  for (DWORD flags = CRYPT_FIRST;; flags = CRYPT_NEXT) {
+    size = sizeof name;
+    if (!CryptGetProvParam(provider, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, flags)) break;
+    names.push_back(name);
+  }
+  EXPECT_EQ(GetLastError(), (DWORD)ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(names, (std::vector<std::string>{"alpha", "beta"}));
+  CryptReleaseContext(provider, 0);
+}
+
+TEST_F(ProviderTest, RefusesContextsItCannotGive) {
+  const tvtest::TestCertificate gost = makeKey();
+  const tvtest::TestCertificate rsa = makeKey(KeyKind::Rsa2048);
+  tvtest::installKeyContainer("good", gost.privateKeyPem, gost.publicKeyDer);
+  tvtest::installKeyContainer("open", gost.privateKeyPem, gost.publicKeyDer);
+  chmod((prefix / "keys/open/private.pem").c_str(), 0640);
+  tvtest::installKeyContainer("rsa", rsa.privateKeyPem, rsa.publicKeyDer);
+  for (unsigned char set : {2, 3})
+    tvtest::installKeyContainer("set35." + std::to_string(set), tvtest::privateKeyWithParamSet35(gost.privateKeyPem, set),
+                                gost.publicKeyDer);
+  const struct {
+    const char* container;
+    DWORD type, flags, error;
+  } cases[] = {
+      {"nothing", 75, 0, (DWORD)NTE_BAD_KEYSET},        {nullptr, 75, 0, (DWORD)NTE_BAD_KEYSET},
+      {"../good", 75, 0, (DWORD)NTE_BAD_KEYSET},        {"good", 1, 0, (DWORD)NTE_PROV_TYPE_NOT_DEF},
+      {"good", 75, CRYPT_VERIFYCONTEXT, (DWORD)NTE_BAD_FLAGS},
+      {"open", 75, 0, (DWORD)NTE_PERM},                 {"rsa", 75, 0, (DWORD)NTE_BAD_ALGID},
+      {"set35.2", 75, 0, (DWORD)NTE_BAD_ALGID},         {"set35.3", 75, 0, (DWORD)NTE_BAD_ALGID},
+  };
+  for (const auto& c : cases) {
+    HCRYPTPROV provider = 0;
+    EXPECT_EQ(failure(CryptAcquireContextA(&provider, c.container, nullptr, c.type, c.flags)), c.error)
+        << (c.container ? c.container : "(null)");
+  }
+  HCRYPTPROV provider = 0;
+  EXPECT_EQ(failure(CryptAcquireContextA(&provider, "good", "Another Provider", 75, 0)), (DWORD)NTE_KEYSET_NOT_DEF);
+}
+
+TEST_F(ProviderTest, OpensEncryptedKeysWithTheHandedPinOrOneAskedOfTheUser) {
+  const tvtest::TestCertificate key = makeKey();
+  tvtest::installKeyContainer("locked", tvtest::encryptPrivateKey(key.privateKeyPem, "12%4"), key.publicKeyDer);
+  const struct {
+    const char* what;
+    const char* handedPin;  // through PP_KEYEXCHANGE_PIN, or null
+    const char* answer;     // the pinentry's answer to GETPIN; null: no program
+    DWORD flags, error;     // error 0: signed
+  } cases[] = {
+      {"PIN handed", "12%4", nullptr, 0, 0},
+      {"PIN entered, percent-escaped", nullptr, "D 12%254", 0, 0},
+      {"user cancelled", nullptr, "ERR 83886179 Operation cancelled", 0, (DWORD)SCARD_W_CANCELLED_BY_USER},
+      {"empty PIN entered", nullptr, "D ", 0, (DWORD)SCARD_W_CANCELLED_BY_USER},
+      {"wrong PIN entered", nullptr, "D 9999", 0, (DWORD)SCARD_W_WRONG_CHV},
+      {"no pinentry program", nullptr, nullptr, 0, (DWORD)SCARD_W_CANCELLED_BY_USER},
+      {"silent context", nullptr, "D 12%254", CRYPT_SILENT, (DWORD)SCARD_W_CANCELLED_BY_USER},
+  };
+  for (const auto& c : cases) {
+    tvtest::ScopedPinentry pinentry(c.answer ? tvtest::writePinentryScript(prefix.path(), c.answer) : prefix / "none");
+    HCRYPTPROV provider = 0;
+    ASSERT_TRUE(CryptAcquireContextA(&provider, "locked", nullptr, 75, c.flags)) << c.what;
+    if (c.handedPin != nullptr) {
+      EXPECT_EQ(failure(CryptSetProvParam(provider, PP_KEYEXCHANGE_PIN, reinterpret_cast<const BYTE*>("0000"), 0)),
+                (DWORD)SCARD_W_WRONG_CHV);
+      EXPECT_TRUE(CryptSetProvParam(provider, PP_KEYEXCHANGE_PIN, reinterpret_cast<const BYTE*>(c.handedPin), 0));
+    }
+    DWORD error = 0;
+    const Bytes signature = sign(provider, {}, "abc", &error);
+    EXPECT_EQ(error, c.error) << c.what;
+    if (c.error == 0) {
+      EXPECT_TRUE(tvtest::nettleVerifies(key.publicKeyDer, tvtest::gostDigest("abc"), signature));
+    }
+    CryptReleaseContext(provider, 0);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,171 @@
+#include "support/gostsigning.h"
+
+#include <tvplatform.h>
+
+#include <gnutls/abstract.h>
+#include <gnutls/crypto.h>
+#include <gnutls/x509.h>
+#include <nettle/ecc-curve.h>
+#include <nettle/ecc.h>
+#include <nettle/gostdsa.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+#include <sys/stat.h>
+
+namespace tvtest {
+
+namespace {
+
+gnutls_datum_t view(const void* data, size_t size) {
+  gnutls_datum_t datum;
+  datum.data = static_cast<unsigned char*>(const_cast<void*>(data));
+  datum.size = static_cast<unsigned>(size);
+  return datum;
+}
+
+void check(int result, const char* what) {
+  if (result < 0) throw std::runtime_error(std::string(what) + ": " + gnutls_strerror(result));
+}
+
+Bytes take(gnutls_datum_t& datum) {
+  Bytes bytes(datum.data, datum.data + datum.size);
+  gnutls_free(datum.data);
+  return bytes;
+}
+
+// GnuTLS gives GOST coordinates little-endian, as the key info holds them.
+void importLittleEndian(mpz_t number, const gnutls_datum_t& datum) {
+  mpz_import(number, datum.size, -1, 1, 0, 0, datum.data);
+}
+
+}  // namespace
+
+Bytes gostDigest(const Bytes& data) {
+  Bytes digest(32);
+  check(gnutls_hash_fast(GNUTLS_DIG_GOSTR_94, data.data(), data.size(), digest.data()), "hash");
+  return digest;
+}
+
+Bytes gostDigest(const std::string& data) { return gostDigest(Bytes(data.begin(), data.end())); }
+
+bool nettleVerifies(const Bytes& publicKeyDer, const Bytes& digest, const Bytes& providerSignature) {
+  if (providerSignature.size() != 64 || digest.size() != 32) return false;
+  gnutls_pubkey_t key;
+  check(gnutls_pubkey_init(&key), "pubkey");
+  const gnutls_datum_t der = view(publicKeyDer.data(), publicKeyDer.size());
+  gnutls_ecc_curve_t curve;
+  gnutls_digest_algorithm_t digestAlgorithm;
+  gnutls_gost_paramset_t paramset;
+  gnutls_datum_t x, y;
+  const int imported = gnutls_pubkey_import(key, &der, GNUTLS_X509_FMT_DER);
+  const int exported =
+      imported < 0 ? imported : gnutls_pubkey_export_gost_raw2(key, &curve, &digestAlgorithm, &paramset, &x, &y, 0);
+  gnutls_pubkey_deinit(key);
+  check(exported, "public key");
+
+  ecc_point point;
+  ecc_point_init(&point, nettle_get_gost_gc256b());
+  mpz_t px, py;
+  mpz_inits(px, py, nullptr);
+  importLittleEndian(px, x);
+  importLittleEndian(py, y);
+  gnutls_free(x.data);
+  gnutls_free(y.data);
+  const bool onCurve = ecc_point_set(&point, px, py) != 0;
+
+  // Back to RFC 4491 order: s then r, each 32 bytes big-endian.
+  Bytes rfc(providerSignature.rbegin(), providerSignature.rend());
+  dsa_signature signature;
+  dsa_signature_init(&signature);
+  mpz_import(signature.s, 32, 1, 1, 0, 0, rfc.data());
+  mpz_import(signature.r, 32, 1, 1, 0, 0, rfc.data() + 32);
+  const bool valid = onCurve && gostdsa_verify(&point, digest.size(), digest.data(), &signature) != 0;
+  dsa_signature_clear(&signature);
+  mpz_clears(px, py, nullptr);
+  ecc_point_clear(&point);
+  return valid;
+}
+
+std::string encryptPrivateKey(const std::string& plainPem, const std::string& password) {
+  gnutls_x509_privkey_t key;
+  check(gnutls_x509_privkey_init(&key), "privkey");
+  const gnutls_datum_t pem = view(plainPem.data(), plainPem.size());
+  gnutls_datum_t encrypted{};
+  int result = gnutls_x509_privkey_import_pkcs8(key, &pem, GNUTLS_X509_FMT_PEM, nullptr, GNUTLS_PKCS_PLAIN);
+  if (result >= 0)
+    result = gnutls_x509_privkey_export2_pkcs8(key, GNUTLS_X509_FMT_PEM, password.c_str(), GNUTLS_PKCS_PBES2_AES_256,
+                                               &encrypted);
+  gnutls_x509_privkey_deinit(key);
+  check(result, "encrypt key");
+  const Bytes bytes = take(encrypted);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+Bytes withParamSet35(const Bytes& der, unsigned char last) {
+  const Bytes oid = {0x06, 0x07, 0x2a, 0x85, 0x03, 0x02, 0x02, 0x23, 0x01};
+  Bytes patched = der;
+  auto at = std::search(patched.begin(), patched.end(), oid.begin(), oid.end());
+  if (at == patched.end()) throw std::runtime_error("no parameter set 35.1 in the key");
+  *(at + 8) = last;
+  return patched;
+}
+
+std::string privateKeyWithParamSet35(const std::string& pem, unsigned char last) {
+  const gnutls_datum_t text = view(pem.data(), pem.size());
+  gnutls_datum_t der{};
+  check(gnutls_pem_base64_decode2("PRIVATE KEY", &text, &der), "PEM");
+  const Bytes patched = withParamSet35(take(der), last);
+  const gnutls_datum_t patchedDer = view(patched.data(), patched.size());
+  gnutls_datum_t out{};
+  check(gnutls_pem_base64_encode2("PRIVATE KEY", &patchedDer, &out), "PEM");
+  const Bytes bytes = take(out);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+void installKeyContainer(const std::string& name, const std::string& privatePem, const Bytes& publicDer) {
+  ASSERT_TRUE(TvCreateKeyContainer(name.c_str(), privatePem.c_str(), publicDer.data(),
+                                   static_cast<DWORD>(publicDer.size())))
+      << "container " << name << ", error 0x" << std::hex << GetLastError();
+}
+
+std::string writePinentryScript(const std::string& folder, const std::string& getpinAnswer) {
+  const std::string path = folder + "/pinentry-test";
+  std::ofstream script(path, std::ios::trunc);
+  script << "#!/bin/sh\n"
+            "echo 'OK ready'\n"
+            "while read -r command rest; do\n"
+            "  case \"$command\" in\n"
+            "    GETPIN) printf '%s\\n' '"
+         << getpinAnswer
+         << "'; case '" << getpinAnswer << "' in ERR*) ;; *) echo OK ;; esac ;;\n"
+            "    BYE) echo OK; exit 0 ;;\n"
+            "    *) echo OK ;;\n"
+            "  esac\n"
+            "done\n";
+  script.close();
+  chmod(path.c_str(), 0700);
+  return path;
+}
+
+ScopedPinentry::ScopedPinentry(const std::string& program) {
+  if (const char* previous = std::getenv("TELLVANE_PINENTRY")) {
+    previous_ = previous;
+    hadPrevious_ = true;
+  }
+  setenv("TELLVANE_PINENTRY", program.c_str(), 1);
+}
+
+ScopedPinentry::~ScopedPinentry() {
+  if (hadPrevious_)
+    setenv("TELLVANE_PINENTRY", previous_.c_str(), 1);
+  else
+    unsetenv("TELLVANE_PINENTRY");
+}
+
+}  // namespace tvtest
