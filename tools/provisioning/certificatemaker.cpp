@@ -316,6 +316,23 @@ Bytes issuerSignToolValue() {
   return derString(0x30, items);
 }
 
+std::string encryptPrivateKey(const std::string& plainPem, const std::string& password) {
+  X509Key key = [] {
+    gnutls_x509_privkey_t k = nullptr;
+    check(gnutls_x509_privkey_init(&k), "privkey_init");
+    return X509Key(k);
+  }();
+  gnutls_datum_t pem{reinterpret_cast<unsigned char*>(const_cast<char*>(plainPem.data())),
+                     static_cast<unsigned>(plainPem.size())};
+  check(gnutls_x509_privkey_import_pkcs8(key.get(), &pem, GNUTLS_X509_FMT_PEM, nullptr, GNUTLS_PKCS_PLAIN),
+        "import_pkcs8");
+  Datum encrypted;
+  check(gnutls_x509_privkey_export2_pkcs8(key.get(), GNUTLS_X509_FMT_PEM, password.c_str(), GNUTLS_PKCS_PBES2_AES_256,
+                                          &encrypted.value),
+        "export2_pkcs8");
+  return encrypted.text();
+}
+
 std::string toPem(const Bytes& der) {
   gnutls_datum_t in{const_cast<unsigned char*>(der.data()), static_cast<unsigned>(der.size())};
   Datum out;

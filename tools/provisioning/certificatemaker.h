@@ -85,6 +85,9 @@ std::time_t utc(int year, int month, int day, int hour = 0, int minute = 0, int 
 Bytes subjectSignToolValue();
 Bytes issuerSignToolValue();
 
+// The same PKCS#8 private key, encrypted with the password (PBES2, AES-256).
+std::string encryptPrivateKey(const std::string& plainPem, const std::string& password);
+
 // The certificate as PEM text ("-----BEGIN CERTIFICATE-----").
 std::string toPem(const Bytes& der);
 // SHA-1 of the bytes, as 40 upper-case hexadecimal digits.

@@ -12,6 +12,10 @@ using Arguments = std::vector<std::string>;
 int runDemo(const Arguments& args);
 int runImport(const Arguments& args);
 int runList(const Arguments& args);
+int runNewKey(const Arguments& args);
+int runSignHash(const Arguments& args);
+int runSignString(const Arguments& args);
+int runVerify(const Arguments& args);
 int runTrace(const Arguments& args);
 
 }  // namespace tool

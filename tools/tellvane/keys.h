@@ -1,0 +1,25 @@
+// Making a signing identity in the platform prefix: a GOST key container
+// and its certificate in the user's personal store.
+#pragma once
+
+#include <string>
+
+namespace tool {
+
+struct NewKeyRequest {
+  std::string commonName = "Tellvane user";
+  std::string organization;
+  std::string container;      // empty: named after the thumbprint
+  std::string parameterSet = "A";  // "A" (1.2.643.2.2.35.1) or "XA" (1.2.643.2.2.36.0)
+  std::string pin;            // empty: the key is stored unencrypted
+};
+
+struct NewKey {
+  std::string container;
+  std::string thumbprint;
+};
+
+// Throws std::runtime_error with the reason when the platform refuses.
+NewKey makeSigningIdentity(const NewKeyRequest& request);
+
+}  // namespace tool
