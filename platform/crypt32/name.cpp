@@ -5,8 +5,8 @@
 // for values that are not strings. The A forms write the wide text once
 // and convert it to the thread's ANSI code page.
 #include "crypt32/certcontext.h"
-#include "crypt32/gnutls_handles.h"
-#include "crypt32/unicode.h"
+#include "internal/gnutls_handles.h"
+#include "internal/utf.h"
 #include "internal/win32call.h"
 
 #include <winbase.h>
@@ -148,7 +148,7 @@ std::u16string valueText(const Attribute& attribute, DWORD flags, bool& isString
   const Bytes& contents = attribute.contents;
   switch (attribute.element[0]) {
     case kUtf8String:
-      return utf8ToUtf16(contents.data(), contents.size());
+      return toUtf16(reinterpret_cast<const char*>(contents.data()), contents.size());
     case kBmpString:
       return bigEndianUnits(contents, 2);
     case kUniversalString:
@@ -156,9 +156,8 @@ std::u16string valueText(const Attribute& attribute, DWORD flags, bool& isString
     case kTeletexString:
       // Tried as UTF-8 first, as Windows does unless told not to.
       if (!(flags & CERT_NAME_STR_DISABLE_IE4_UTF8_FLAG)) {
-        bool valid = false;
-        std::u16string text = utf8ToUtf16(contents.data(), contents.size(), &valid);
-        if (valid) return text;
+        const char* text = reinterpret_cast<const char*>(contents.data());
+        if (isUtf8(text, contents.size())) return toUtf16(text, contents.size());
       }
       return latin1(contents);
     case kNumericString:
