@@ -235,6 +235,15 @@ std::u16string attributeText(const CERT_NAME_BLOB& blob, const char* oid) {
   return {};
 }
 
+// The text CertGetNameString gives: one attribute of the subject or issuer.
+std::u16string certificateNameText(PCCERT_CONTEXT context, DWORD type, DWORD flags, void* typePara) {
+  requireCertificateContext(context);
+  if (type != CERT_NAME_ATTR_TYPE || typePara == nullptr) return {};
+  const CERT_INFO& info = *context->pCertInfo;
+  const CERT_NAME_BLOB& name = (flags & CERT_NAME_ISSUER_FLAG) ? info.Issuer : info.Subject;
+  return attributeText(name, static_cast<const char*>(typePara));
+}
+
 std::string toThreadAnsi(const std::u16string& wide) {
   if (wide.empty()) return {};
   int size = WideCharToMultiByte(CP_THREAD_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
@@ -309,22 +318,16 @@ WINCRYPT32API DWORD WINAPI CertNameToStrA(DWORD dwCertEncodingType, PCERT_NAME_B
 
 WINCRYPT32API DWORD WINAPI CertGetNameStringW(PCCERT_CONTEXT pCertContext, DWORD dwType, DWORD dwFlags,
                                               void* pvTypePara, LPWSTR pszNameString, DWORD cchNameString) {
-  std::u16string text = tv::nameText<std::u16string>([&]() -> std::u16string {
-    tv::requireCertificateContext(pCertContext);
-    if (dwType != CERT_NAME_ATTR_TYPE || pvTypePara == nullptr) return {};
-    const CERT_INFO& info = *pCertContext->pCertInfo;
-    const CERT_NAME_BLOB& name = (dwFlags & CERT_NAME_ISSUER_FLAG) ? info.Issuer : info.Subject;
-    return tv::attributeText(name, static_cast<const char*>(pvTypePara));
-  });
+  std::u16string text = tv::nameText<std::u16string>(
+      [&] { return tv::certificateNameText(pCertContext, dwType, dwFlags, pvTypePara); });
   return tv::copyTruncated(text, pszNameString, cchNameString);
 }
 
 WINCRYPT32API DWORD WINAPI CertGetNameStringA(PCCERT_CONTEXT pCertContext, DWORD dwType, DWORD dwFlags,
                                               void* pvTypePara, LPSTR pszNameString, DWORD cchNameString) {
-  std::u16string wide(CertGetNameStringW(pCertContext, dwType, dwFlags, pvTypePara, nullptr, 0) - 1, u'\0');
-  if (!wide.empty())
-    CertGetNameStringW(pCertContext, dwType, dwFlags, pvTypePara, wide.data(), static_cast<DWORD>(wide.size() + 1));
-  std::string text = tv::nameText<std::string>([&] { return tv::toThreadAnsi(wide); });
+  // A failure of the wide text stays the last error of this call.
+  std::string text = tv::nameText<std::string>(
+      [&] { return tv::toThreadAnsi(tv::certificateNameText(pCertContext, dwType, dwFlags, pvTypePara)); });
   if (pszNameString == nullptr || cchNameString == 0) return static_cast<DWORD>(text.size() + 1);
   size_t count = std::min<size_t>(text.size(), cchNameString - 1);
   std::memcpy(pszNameString, text.data(), count);
