@@ -151,6 +151,17 @@ HRESULT ClientCrypto::getCertListAsJson(BSTR pin, BSTR* rv) {
 
 namespace {
 
+// The signer's certificate in the open store; its absence is an error.
+Crypto::X509Certificate findSigner(const Crypto::CertificateStore& store, const std::string& thumbprint) {
+  Sys::trace("Looking for given certificate...");
+  Crypto::X509Certificate certificate = store.findByThumbprint(thumbprint);
+  if (certificate.isEmpty()) {
+    Sys::trace("Certificate wasnt found");
+    throw Sys::OsError(__FILE__, __LINE__, "Certificate wasnt found");
+  }
+  return certificate;
+}
+
 // Packs the signature and the certificate into a sign tuple, encodes it and
 // wraps it in the success envelope.
 std::string signTupleEnvelope(const std::vector<BYTE>& signature, const Crypto::X509Certificate& certificate) {
@@ -174,12 +185,7 @@ HRESULT ClientCrypto::signHash(BSTR encodedHash, BSTR certThumb, BSTR /*pinCode*
                         const std::string thumbprint = fromBstr(certThumb);
                         Sys::trace("Opening certificate store...");
                         Crypto::CertificateStore store(WSTR("My"), false, true);
-                        Sys::trace("Looking for given certificate...");
-                        const Crypto::X509Certificate certificate = store.findByThumbprint(thumbprint);
-                        if (certificate.isEmpty()) {
-                          Sys::trace("Certificate wasnt found");
-                          throw Sys::OsError(__FILE__, __LINE__, "Certificate wasnt found");
-                        }
+                        const Crypto::X509Certificate certificate = findSigner(store, thumbprint);
                         Sys::trace("Entering to certificate priv key context...");
                         CspContext context(certificate);
                         std::vector<BYTE> signature;
@@ -202,12 +208,7 @@ HRESULT ClientCrypto::signString(BSTR astr, BSTR certThumb, BSTR /*pinCode*/, BS
                         const std::string thumbprint = fromBstr(certThumb);
                         Sys::trace("Opening certificate store...");
                         Crypto::CertificateStore store(WSTR("My"), false, true);
-                        Sys::trace("Looking for given certificate...");
-                        const Crypto::X509Certificate certificate = store.findByThumbprint(thumbprint);
-                        if (certificate.isEmpty()) {
-                          Sys::trace("Certificate wasnt found");
-                          throw Sys::OsError(__FILE__, __LINE__, "Certificate wasnt found");
-                        }
+                        const Crypto::X509Certificate certificate = findSigner(store, thumbprint);
                         Sys::trace("Entering to certificate priv key context...");
                         CspContext context(certificate);
                         std::vector<BYTE> signature;

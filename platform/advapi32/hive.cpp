@@ -1,5 +1,6 @@
 #include "internal/hive.h"
 
+#include "internal/descriptor.h"
 #include "internal/prefix.h"
 #include "internal/win32call.h"
 
@@ -22,26 +23,6 @@ std::string folder() { return platformPrefix() + "/registry"; }
 std::string hivePath(Hive hive) { return folder() + (hive == Hive::Machine ? "/machine.reg" : "/user.reg"); }
 
 std::u16string rootName(Hive hive) { return hive == Hive::Machine ? u"HKEY_LOCAL_MACHINE" : u"HKEY_CURRENT_USER"; }
-
-// Closes a descriptor on every way out.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
 
 void writeAll(int fd, const std::string& text) {
   size_t done = 0;

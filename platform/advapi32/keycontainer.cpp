@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "internal/descriptor.h"
 #include "internal/prefix.h"
 #include "internal/win32call.h"
 #include "tvplatform.h"
@@ -26,21 +27,6 @@ std::string containerFolder(const std::string& name) {
   if (!isValidContainerName(name)) fail(NTE_BAD_KEYSET);
   return keysFolder() + "/" + name;
 }
-
-// Closes a file descriptor when it leaves scope.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Opens a key file without following a symbolic link; a missing file is a
 // missing keyset.

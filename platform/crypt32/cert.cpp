@@ -3,7 +3,7 @@
 // contexts are reference counted and live until their last reference goes,
 // whether or not the store they came from is still open.
 #include "crypt32/certcontext.h"
-#include "crypt32/gnutls_handles.h"
+#include "internal/gnutls_handles.h"
 #include "internal/win32call.h"
 
 #include <tvplatform.h>

@@ -5,8 +5,8 @@
 // for values that are not strings. The A forms write the wide text once
 // and convert it to the thread's ANSI code page.
 #include "crypt32/certcontext.h"
-#include "crypt32/gnutls_handles.h"
-#include "crypt32/unicode.h"
+#include "internal/gnutls_handles.h"
+#include "internal/utf.h"
 #include "internal/win32call.h"
 
 #include <winbase.h>
@@ -148,7 +148,7 @@ std::u16string valueText(const Attribute& attribute, DWORD flags, bool& isString
   const Bytes& contents = attribute.contents;
   switch (attribute.element[0]) {
     case kUtf8String:
-      return utf8ToUtf16(contents.data(), contents.size());
+      return toUtf16(reinterpret_cast<const char*>(contents.data()), contents.size());
     case kBmpString:
       return bigEndianUnits(contents, 2);
     case kUniversalString:
@@ -156,9 +156,8 @@ std::u16string valueText(const Attribute& attribute, DWORD flags, bool& isString
     case kTeletexString:
       // Tried as UTF-8 first, as Windows does unless told not to.
       if (!(flags & CERT_NAME_STR_DISABLE_IE4_UTF8_FLAG)) {
-        bool valid = false;
-        std::u16string text = utf8ToUtf16(contents.data(), contents.size(), &valid);
-        if (valid) return text;
+        const char* text = reinterpret_cast<const char*>(contents.data());
+        if (isUtf8(text, contents.size())) return toUtf16(text, contents.size());
       }
       return latin1(contents);
     case kNumericString:
@@ -236,6 +235,15 @@ std::u16string attributeText(const CERT_NAME_BLOB& blob, const char* oid) {
   return {};
 }
 
+// The text CertGetNameString gives: one attribute of the subject or issuer.
+std::u16string certificateNameText(PCCERT_CONTEXT context, DWORD type, DWORD flags, void* typePara) {
+  requireCertificateContext(context);
+  if (type != CERT_NAME_ATTR_TYPE || typePara == nullptr) return {};
+  const CERT_INFO& info = *context->pCertInfo;
+  const CERT_NAME_BLOB& name = (flags & CERT_NAME_ISSUER_FLAG) ? info.Issuer : info.Subject;
+  return attributeText(name, static_cast<const char*>(typePara));
+}
+
 std::string toThreadAnsi(const std::u16string& wide) {
   if (wide.empty()) return {};
   int size = WideCharToMultiByte(CP_THREAD_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
@@ -310,22 +318,16 @@ WINCRYPT32API DWORD WINAPI CertNameToStrA(DWORD dwCertEncodingType, PCERT_NAME_B
 
 WINCRYPT32API DWORD WINAPI CertGetNameStringW(PCCERT_CONTEXT pCertContext, DWORD dwType, DWORD dwFlags,
                                               void* pvTypePara, LPWSTR pszNameString, DWORD cchNameString) {
-  std::u16string text = tv::nameText<std::u16string>([&]() -> std::u16string {
-    tv::requireCertificateContext(pCertContext);
-    if (dwType != CERT_NAME_ATTR_TYPE || pvTypePara == nullptr) return {};
-    const CERT_INFO& info = *pCertContext->pCertInfo;
-    const CERT_NAME_BLOB& name = (dwFlags & CERT_NAME_ISSUER_FLAG) ? info.Issuer : info.Subject;
-    return tv::attributeText(name, static_cast<const char*>(pvTypePara));
-  });
+  std::u16string text = tv::nameText<std::u16string>(
+      [&] { return tv::certificateNameText(pCertContext, dwType, dwFlags, pvTypePara); });
   return tv::copyTruncated(text, pszNameString, cchNameString);
 }
 
 WINCRYPT32API DWORD WINAPI CertGetNameStringA(PCCERT_CONTEXT pCertContext, DWORD dwType, DWORD dwFlags,
                                               void* pvTypePara, LPSTR pszNameString, DWORD cchNameString) {
-  std::u16string wide(CertGetNameStringW(pCertContext, dwType, dwFlags, pvTypePara, nullptr, 0) - 1, u'\0');
-  if (!wide.empty())
-    CertGetNameStringW(pCertContext, dwType, dwFlags, pvTypePara, wide.data(), static_cast<DWORD>(wide.size() + 1));
-  std::string text = tv::nameText<std::string>([&] { return tv::toThreadAnsi(wide); });
+  // A failure of the wide text stays the last error of this call.
+  std::string text = tv::nameText<std::string>(
+      [&] { return tv::toThreadAnsi(tv::certificateNameText(pCertContext, dwType, dwFlags, pvTypePara)); });
   if (pszNameString == nullptr || cchNameString == 0) return static_cast<DWORD>(text.size() + 1);
   size_t count = std::min<size_t>(text.size(), cchNameString - 1);
   std::memcpy(pszNameString, text.data(), count);

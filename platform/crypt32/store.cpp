@@ -3,8 +3,8 @@
 // every file of the folder, in file-name order, into the store, so a store
 // holds what was on disk when it was opened.
 #include "crypt32/certcontext.h"
-#include "crypt32/gnutls_handles.h"
-#include "crypt32/unicode.h"
+#include "internal/gnutls_handles.h"
+#include "internal/utf.h"
 #include "internal/prefix.h"
 #include "internal/win32call.h"
 
@@ -73,10 +73,8 @@ bool isStandardStore(const std::string& name) {
 // refused rather than allowed to reach outside the location.
 std::string storeFolderName(const void* para) {
   require(para != nullptr);
-  const char16_t* wide = static_cast<const char16_t*>(para);
-  size_t length = 0;
-  while (wide[length] != 0) ++length;
-  std::string name = utf16ToUtf8(wide, length);
+  const WCHAR* wide = static_cast<const WCHAR*>(para);
+  std::string name = toUtf8(wide, wideLength(wide));
   require(!name.empty() && name != "." && name != ".." && name.find_first_of("/\\") == std::string::npos,
           ERROR_INVALID_NAME);
   return name;

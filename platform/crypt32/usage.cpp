@@ -2,7 +2,7 @@
 // extension, laid out in the caller's buffer as one CERT_ENHKEY_USAGE
 // record followed by its pointer array and its strings.
 #include "crypt32/certcontext.h"
-#include "crypt32/gnutls_handles.h"
+#include "internal/gnutls_handles.h"
 #include "internal/win32call.h"
 
 #include <wincrypt.h>

@@ -4,6 +4,7 @@
 // each open file carries a flock() lock, exclusive for share mode 0 and
 // shared otherwise; flock locks belong to the open file description, so
 // two opens in one process conflict as two processes do.
+#include "internal/descriptor.h"
 #include "internal/errno.h"
 #include "internal/win32call.h"
 
@@ -104,25 +105,6 @@ HandleTable& handles() {
   tv::fail(tv::win32FromErrno(error));
 }
 
-class Descriptor {  // closes the descriptor unless released to an OpenFile
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
-
 // Opens the file as the disposition says; existed tells whether it was
 // there before. Truncation waits for the share lock (see CreateFileA).
 int openForDisposition(const std::string& path, int accessFlags, DWORD disposition, bool& existed) {
@@ -164,7 +146,7 @@ HANDLE createFile(const char* name, DWORD access, DWORD shareMode, DWORD disposi
   const int accessFlags = canWrite ? (canRead ? O_RDWR : O_WRONLY) : O_RDONLY;
 
   bool existed = false;
-  Descriptor fd(openForDisposition(path, accessFlags, disposition, existed));
+  tv::Descriptor fd(openForDisposition(path, accessFlags, disposition, existed));
   struct stat info;
   if (fstat(fd.get(), &info) != 0) tv::failFromErrno();
   if (S_ISDIR(info.st_mode)) tv::fail(ERROR_ACCESS_DENIED);  // a folder is not opened as a file
@@ -318,7 +300,7 @@ WINBASEAPI BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     if (S_ISDIR(info.st_mode)) tv::fail(ERROR_ACCESS_DENIED);
     // A file that an opener holds cannot be deleted. A file this user may
     // not read cannot be held through the stand-in either.
-    Descriptor fd(S_ISREG(info.st_mode) ? open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK) : -1);
+    tv::Descriptor fd(S_ISREG(info.st_mode) ? open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK) : -1);
     if (fd.get() >= 0 && flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
       tv::fail(errno == EWOULDBLOCK ? ERROR_SHARING_VIOLATION : tv::win32FromErrno(errno));
     if (unlink(path.c_str()) != 0) failOpen(path, errno);

@@ -19,15 +19,21 @@ std::string toUtf8(const WCHAR* text, size_t length) {
   return out;
 }
 
-std::u16string toUtf16(const std::string& text) {
-  if (text.empty()) return std::u16string();
-  require(text.size() <= INT_MAX, ERROR_NOT_ENOUGH_MEMORY);
-  int bytes = static_cast<int>(text.size());
-  int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), bytes, nullptr, 0);
+std::u16string toUtf16(const char* text, size_t length) {
+  if (length == 0) return std::u16string();
+  require(length <= INT_MAX, ERROR_NOT_ENOUGH_MEMORY);
+  int bytes = static_cast<int>(length);
+  int size = MultiByteToWideChar(CP_UTF8, 0, text, bytes, nullptr, 0);
   require(size > 0, GetLastError());
   std::u16string out(static_cast<size_t>(size), u'\0');
-  require(MultiByteToWideChar(CP_UTF8, 0, text.data(), bytes, out.data(), size) == size, GetLastError());
+  require(MultiByteToWideChar(CP_UTF8, 0, text, bytes, out.data(), size) == size, GetLastError());
   return out;
+}
+
+bool isUtf8(const char* text, size_t length) {
+  if (length == 0) return true;
+  require(length <= INT_MAX, ERROR_NOT_ENOUGH_MEMORY);
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, static_cast<int>(length), nullptr, 0) > 0;
 }
 
 }  // namespace tv

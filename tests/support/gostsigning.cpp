@@ -153,19 +153,4 @@ std::string writePinentryScript(const std::string& folder, const std::string& ge
   return path;
 }
 
-ScopedPinentry::ScopedPinentry(const std::string& program) {
-  if (const char* previous = std::getenv("TELLVANE_PINENTRY")) {
-    previous_ = previous;
-    hadPrevious_ = true;
-  }
-  setenv("TELLVANE_PINENTRY", program.c_str(), 1);
-}
-
-ScopedPinentry::~ScopedPinentry() {
-  if (hadPrevious_)
-    setenv("TELLVANE_PINENTRY", previous_.c_str(), 1);
-  else
-    unsetenv("TELLVANE_PINENTRY");
-}
-
 }  // namespace tvtest

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/scopedenv.h"
+
 namespace tvtest {
 
 using Bytes = std::vector<unsigned char>;
@@ -43,14 +45,10 @@ std::string writePinentryScript(const std::string& folder, const std::string& ge
 // none, so that no test ever prompts a person), then restores the former one.
 class ScopedPinentry {
  public:
-  explicit ScopedPinentry(const std::string& program = "");
-  ~ScopedPinentry();
-  ScopedPinentry(const ScopedPinentry&) = delete;
-  ScopedPinentry& operator=(const ScopedPinentry&) = delete;
+  explicit ScopedPinentry(const std::string& program = "") : variable_("TELLVANE_PINENTRY", program.c_str()) {}
 
  private:
-  std::string previous_;
-  bool hadPrevious_ = false;
+  ScopedEnv variable_;
 };
 
 }  // namespace tvtest

@@ -11,18 +11,11 @@ TempPrefix::TempPrefix() {
   std::string pattern = (std::filesystem::temp_directory_path() / "tellvane-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
-  if (const char* previous = std::getenv("TELLVANE_PREFIX")) {
-    previous_ = previous;
-    hadPrevious_ = true;
-  }
-  setenv("TELLVANE_PREFIX", path_.c_str(), 1);
+  variable_.emplace("TELLVANE_PREFIX", path_.c_str());
 }
 
 TempPrefix::~TempPrefix() {
-  if (hadPrevious_)
-    setenv("TELLVANE_PREFIX", previous_.c_str(), 1);
-  else
-    unsetenv("TELLVANE_PREFIX");
+  variable_.reset();
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
 }

@@ -2,7 +2,10 @@
 // TELLVANE_PREFIX points at while the object lives, removed afterwards.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "support/scopedenv.h"
 
 namespace tvtest {
 
@@ -19,8 +22,7 @@ class TempPrefix {
 
  private:
   std::string path_;
-  std::string previous_;
-  bool hadPrevious_ = false;
+  std::optional<ScopedEnv> variable_;
 };
 
 // Writes bytes to a file, creating its missing parent folders.

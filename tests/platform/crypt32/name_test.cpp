@@ -197,4 +197,18 @@ TEST(GetNameString, ReturnsOneAttributeOfSubjectOrIssuerUnquoted) {
   CertFreeCertificateContext(context);
 }
 
+TEST(GetNameString, BothFormsReportAContextTheyDoNotKnow) {
+  CERT_CONTEXT madeUp{};
+  char narrow[8] = "x";
+  char16_t wide[8] = u"x";
+  SetLastError(0);
+  EXPECT_EQ(1u, CertGetNameStringW(&madeUp, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), wide, 8));
+  EXPECT_EQ(u'\0', wide[0]);
+  EXPECT_EQ(static_cast<DWORD>(E_INVALIDARG), GetLastError());
+  SetLastError(0);
+  EXPECT_EQ(1u, CertGetNameStringA(&madeUp, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), narrow, 8));
+  EXPECT_EQ('\0', narrow[0]);
+  EXPECT_EQ(static_cast<DWORD>(E_INVALIDARG), GetLastError());
+}
+
 }  // namespace

@@ -6,11 +6,13 @@
 #include <tvplatform.h>
 
 #include "support/debugcapture.h"
+#include "support/scopedenv.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -65,22 +67,17 @@ TEST(DebugHook, NoStringIsLostWhenThreadsWriteTogether) {
 class DebugSocketTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* old = std::getenv("XDG_RUNTIME_DIR");
-    if (old != nullptr) previous_ = old, hadPrevious_ = true;
     char pattern[] = "/tmp/tellvane-debug-test-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     folder_ = pattern;
-    setenv("XDG_RUNTIME_DIR", folder_.c_str(), 1);
+    runtimeDir_.emplace("XDG_RUNTIME_DIR", folder_.c_str());
   }
 
   void TearDown() override {
     if (viewer_ >= 0) close(viewer_);
     unlink((folder_ + "/tellvane-debug.sock").c_str());
     rmdir(folder_.c_str());
-    if (hadPrevious_)
-      setenv("XDG_RUNTIME_DIR", previous_.c_str(), 1);
-    else
-      unsetenv("XDG_RUNTIME_DIR");
+    runtimeDir_.reset();
   }
 
   void bindViewer() {
@@ -105,8 +102,7 @@ class DebugSocketTest : public ::testing::Test {
   }
 
   std::string folder_;
-  std::string previous_;
-  bool hadPrevious_ = false;
+  std::optional<tvtest::ScopedEnv> runtimeDir_;
   int viewer_ = -1;
 };
 

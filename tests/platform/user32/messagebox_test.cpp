@@ -17,31 +17,12 @@
 #include <string>
 #include <thread>
 
+#include "support/scopedenv.h"
 #include "support/tempprefix.h"
 
 namespace {
 
-// Sets or unsets an environment variable for one test.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value != nullptr)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (old_)
-      setenv(name_, old_->c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using tvtest::ScopedEnv;
 
 // Runs body in a child process of its own session (so without a controlling
 // terminal unless body opens one); its exit status, or -1 if it hung.

@@ -7,6 +7,7 @@
 #include <gnutls/gnutls.h>
 #include <gnutls/x509.h>
 
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,7 +28,10 @@ inline int gnutlsCheck(int result) {
 template <class Handle, int (*Init)(Handle*), void (*Deinit)(Handle)>
 class GnutlsHandle {
  public:
-  GnutlsHandle() { gnutlsCheck(Init(&handle_)); }
+  // Making a handle fails only when memory runs out.
+  GnutlsHandle() {
+    if (Init(&handle_) < 0) throw std::bad_alloc();
+  }
   ~GnutlsHandle() {
     if (handle_ != nullptr) Deinit(handle_);
   }
@@ -36,6 +40,8 @@ class GnutlsHandle {
 
   Handle get() const { return handle_; }
   operator Handle() const { return handle_; }
+  // Hands the object to a new owner (an import with AUTO_RELEASE).
+  Handle release() { return std::exchange(handle_, nullptr); }
 
  private:
   Handle handle_ = nullptr;
