@@ -46,6 +46,26 @@ TEST(InputStream, ReadExactTellsTheEndFromAShortRead) {
   EXPECT_EQ(errorOf([&] { stream.readExact(buffer, 1); }), "Broken stream (1)");
 }
 
+TEST(InputStream, MemoryStreamKeepsEveryPositionWithinItsBytes) {
+  tvtest::MemoryInputStream stream(std::string("abcdef"));
+  char buffer[8];
+  stream.seek(-2, Sys::InputStream::End);
+  EXPECT_EQ(stream.read(buffer, 8), 2u);
+  EXPECT_EQ(std::string(buffer, 2), "ef");
+  EXPECT_EQ(stream.read(buffer, 1), Sys::InputStream::kEndOfStream);
+  EXPECT_EQ(stream.skip(1), Sys::InputStream::kEndOfStream);
+  stream.seek(-100, Sys::InputStream::Current);  // before the start is the start
+  EXPECT_EQ(stream.position(), 0u);
+  stream.seek(0x7FFFFFFFFFFFFFFF, Sys::InputStream::Current);  // beyond the end is the end
+  EXPECT_EQ(stream.position(), 6u);
+  stream.seek(1, static_cast<Sys::InputStream::Origin>(5));  // an unknown origin moves from here
+  EXPECT_EQ(stream.position(), 6u);
+  stream.seek(1, Sys::InputStream::Begin);
+  EXPECT_EQ(stream.skip(2), 2u);
+  EXPECT_EQ(stream.read(buffer, 1), 1u);
+  EXPECT_EQ(buffer[0], 'd');
+}
+
 class FileInputStreamTest : public ::testing::Test {
  protected:
   std::string makeFile(const std::string& bytes) {

@@ -92,21 +92,6 @@ bool nettleVerifies(const Bytes& publicKeyDer, const Bytes& digest, const Bytes&
   return valid;
 }
 
-std::string encryptPrivateKey(const std::string& plainPem, const std::string& password) {
-  gnutls_x509_privkey_t key;
-  check(gnutls_x509_privkey_init(&key), "privkey");
-  const gnutls_datum_t pem = view(plainPem.data(), plainPem.size());
-  gnutls_datum_t encrypted{};
-  int result = gnutls_x509_privkey_import_pkcs8(key, &pem, GNUTLS_X509_FMT_PEM, nullptr, GNUTLS_PKCS_PLAIN);
-  if (result >= 0)
-    result = gnutls_x509_privkey_export2_pkcs8(key, GNUTLS_X509_FMT_PEM, password.c_str(), GNUTLS_PKCS_PBES2_AES_256,
-                                               &encrypted);
-  gnutls_x509_privkey_deinit(key);
-  check(result, "encrypt key");
-  const Bytes bytes = take(encrypted);
-  return std::string(bytes.begin(), bytes.end());
-}
-
 Bytes withParamSet35(const Bytes& der, unsigned char last) {
   const Bytes oid = {0x06, 0x07, 0x2a, 0x85, 0x03, 0x02, 0x02, 0x23, 0x01};
   Bytes patched = der;

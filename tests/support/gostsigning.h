@@ -3,6 +3,8 @@
 // GnuTLS path that made the signature.
 #pragma once
 
+#include "support/certfactory.h"
+
 #include <windows.h>
 
 #include <string>
@@ -21,9 +23,6 @@ Bytes gostDigest(const std::string& data);
 // Verifies a signature in the provider's byte order (RFC 4491 reversed)
 // over a digest, with the public key of a SubjectPublicKeyInfo, by nettle.
 bool nettleVerifies(const Bytes& publicKeyDer, const Bytes& digest, const Bytes& providerSignature);
-
-// The same PKCS#8 key, encrypted with the password.
-std::string encryptPrivateKey(const std::string& plainPem, const std::string& password);
 
 // The DER bytes with the first occurrence of the parameter set OID
 // 1.2.643.2.2.35.1 changed into 1.2.643.2.2.35.<last> (2 or 3): a key of a
