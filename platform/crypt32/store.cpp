@@ -34,6 +34,7 @@ const char* const kStandardStores[] = {"My",            "Root",           "CA",
 constexpr std::uintmax_t kMaximumFileSize = 16 * 1024 * 1024;
 
 struct StoreRecord {
+  std::mutex lock;                           // a handle may be enumerated and added to at once
   std::vector<PCCERT_CONTEXT> certificates;  // one reference each while the store is open
   std::string folder;                        // where added certificates are kept
   bool readOnly = false;
@@ -234,7 +235,11 @@ void closeStore(HCERTSTORE handle) {
     open.stores.erase(found);
   }
   // Contexts still referenced elsewhere stay alive (and keep the record).
-  std::vector<PCCERT_CONTEXT> certificates = std::move(record->certificates);
+  std::vector<PCCERT_CONTEXT> certificates;
+  {
+    std::lock_guard<std::mutex> guard(record->lock);
+    certificates = std::move(record->certificates);
+  }
   for (PCCERT_CONTEXT context : certificates) releaseCertificateContext(context);
 }
 
@@ -245,6 +250,7 @@ PCCERT_CONTEXT nextCertificate(HCERTSTORE handle, PCCERT_CONTEXT previous) {
     require(owningStore(previous) == handle, static_cast<DWORD>(E_INVALIDARG));
     next = positionInStore(previous) + 1;
   }
+  std::lock_guard<std::mutex> guard(record->lock);
   if (next >= record->certificates.size()) fail(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
   return duplicateCertificateContext(record->certificates[next]);
 }
@@ -287,6 +293,7 @@ PCCERT_CONTEXT addCertificate(HCERTSTORE handle, const BYTE* encoded, DWORD size
   require(encoded != nullptr && size != 0, static_cast<DWORD>(CRYPT_E_ASN1_EOD));
   if (record->readOnly) fail(ERROR_ACCESS_DENIED);
   PCCERT_CONTEXT added = createCertificateContext(encoded, size);
+  std::lock_guard<std::mutex> guard(record->lock);
   try {
     // The same hash is the same encoding: replacing would change nothing.
     for (PCCERT_CONTEXT held : record->certificates) {

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -212,4 +214,30 @@ TEST_F(SystemStore, AddingRefusesReadOnlyStoresAndBytesThatAreNoCertificate) {
   EXPECT_TRUE(contentsOf(store).empty());
   CertCloseStore(store, 0);
   EXPECT_FALSE(std::filesystem::exists(prefix / "certstores/user/My"));
+}
+
+TEST_F(SystemStore, OneHandleCanBeEnumeratedWhileAnotherThreadAdds) {
+  std::vector<Bytes> certificates;
+  for (int i = 0; i < 24; ++i) certificates.push_back(ecdsaCertificate("concurrent " + std::to_string(i)));
+  HCERTSTORE store = openUserStore(u"My", CERT_SYSTEM_STORE_CURRENT_USER);
+  std::atomic<bool> adding{true};
+  std::thread adder([&] {
+    for (const Bytes& der : certificates)
+      EXPECT_TRUE(CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
+                                                   static_cast<DWORD>(der.size()), CERT_STORE_ADD_NEW, nullptr));
+    adding = false;
+  });
+  size_t seen = 0;
+  while (adding || seen < certificates.size()) {
+    size_t count = 0;
+    PCCERT_CONTEXT context = nullptr;
+    while ((context = CertEnumCertificatesInStore(store, context)) != nullptr) ++count;
+    EXPECT_GE(count, seen);  // a store only grows while it is open
+    seen = count;
+    if (!adding && seen < certificates.size()) break;
+  }
+  adder.join();
+  EXPECT_EQ(certificates.size(), seen);
+  CertCloseStore(store, 0);
+  EXPECT_EQ(liveBefore, TvLiveCertificateContexts());
 }
