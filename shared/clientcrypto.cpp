@@ -11,6 +11,7 @@
 #include "csp++/x509certificate.h"
 
 #include <climits>
+#include <functional>
 #include <string>
 
 namespace {
@@ -174,6 +175,20 @@ std::string signTupleEnvelope(const std::vector<BYTE>& signature, const Crypto::
   return ClientCrypto::successWithString(encoded);
 }
 
+// Finds the certificate of the thumbprint, reaches its private key, and packs
+// what sign() makes with a hash on that key's context. The hash ends inside
+// sign(), before the context is released.
+std::string signedEnvelope(BSTR certThumb, const std::function<std::vector<BYTE>(HCRYPTPROV)>& sign) {
+  Sys::trace("Converting certificate thumbprint...");
+  const std::string thumbprint = fromBstr(certThumb);
+  Sys::trace("Opening certificate store...");
+  Crypto::CertificateStore store(WSTR("My"), false, true);
+  const Crypto::X509Certificate certificate = findSigner(store, thumbprint);
+  Sys::trace("Entering to certificate priv key context...");
+  CspContext context(certificate);
+  return signTupleEnvelope(sign(context.handle()), certificate);
+}
+
 }  // namespace
 
 HRESULT ClientCrypto::signHash(BSTR encodedHash, BSTR certThumb, BSTR /*pinCode*/, BSTR* encodedSignature) {
@@ -181,22 +196,13 @@ HRESULT ClientCrypto::signHash(BSTR encodedHash, BSTR certThumb, BSTR /*pinCode*
                       [&](std::string& envelope) {
                         Sys::trace("Decode hash...");
                         const std::vector<BYTE> digest = base64Decode(fromBstr(encodedHash));
-                        Sys::trace("Converting certificate thumbprint...");
-                        const std::string thumbprint = fromBstr(certThumb);
-                        Sys::trace("Opening certificate store...");
-                        Crypto::CertificateStore store(WSTR("My"), false, true);
-                        const Crypto::X509Certificate certificate = findSigner(store, thumbprint);
-                        Sys::trace("Entering to certificate priv key context...");
-                        CspContext context(certificate);
-                        std::vector<BYTE> signature;
-                        {
+                        envelope = signedEnvelope(certThumb, [&](HCRYPTPROV provider) {
                           Sys::trace("Import digest value into CSP..");
-                          CspHash hash(context.handle(), CALG_GR3411);
+                          CspHash hash(provider, CALG_GR3411);
                           hash.setHashValue(digest.data(), static_cast<DWORD>(digest.size()));
                           Sys::trace("Signing the existing hash...");
-                          signature = hash.sign(AT_KEYEXCHANGE);
-                        }
-                        envelope = signTupleEnvelope(signature, certificate);
+                          return hash.sign(AT_KEYEXCHANGE);
+                        });
                         return S_OK;
                       });
 }
@@ -204,23 +210,14 @@ HRESULT ClientCrypto::signHash(BSTR encodedHash, BSTR certThumb, BSTR /*pinCode*
 HRESULT ClientCrypto::signString(BSTR astr, BSTR certThumb, BSTR /*pinCode*/, BSTR* encodedSignature) {
   return runOperation("ClientCrypto::signString", "Invalid argument", {astr, certThumb}, encodedSignature,
                       [&](std::string& envelope) {
-                        Sys::trace("Converting certificate thumbprint...");
-                        const std::string thumbprint = fromBstr(certThumb);
-                        Sys::trace("Opening certificate store...");
-                        Crypto::CertificateStore store(WSTR("My"), false, true);
-                        const Crypto::X509Certificate certificate = findSigner(store, thumbprint);
-                        Sys::trace("Entering to certificate priv key context...");
-                        CspContext context(certificate);
-                        std::vector<BYTE> signature;
-                        {
+                        envelope = signedEnvelope(certThumb, [&](HCRYPTPROV provider) {
                           Sys::trace("Calculating digest");
                           const std::vector<BYTE> text = ClientCrypto::toUtf8(astr);
-                          CspHash hash(context.handle(), CALG_GR3411);
+                          CspHash hash(provider, CALG_GR3411);
                           hash.hashData(text.data(), static_cast<DWORD>(text.size()));
                           Sys::trace("Signing the  digest...");
-                          signature = hash.sign(AT_KEYEXCHANGE);
-                        }
-                        envelope = signTupleEnvelope(signature, certificate);
+                          return hash.sign(AT_KEYEXCHANGE);
+                        });
                         return S_OK;
                       });
 }

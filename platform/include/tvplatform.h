@@ -18,9 +18,10 @@ WINBASEAPI void WINAPI TvGetDebugOutputHook(TvDebugOutputHook* hook, void** cont
 
 // The path of the local datagram socket that a trace viewer binds; every
 // debug-output string is sent there as one datagram while it is bound
-// (strings over 64 KiB as several). $XDG_RUNTIME_DIR/tellvane-debug.sock, or
-// /tmp/tellvane-<uid>/debug.sock (the folder is made, mode 0700). Null when
-// the folder is not this user's alone: output is then never sent there.
+// (strings over 64 KiB as several): $XDG_RUNTIME_DIR/tellvane-debug.sock, or
+// else tellvane-<uid>/debug.sock in the system's temporary folder, P_tmpdir
+// (the folder is made, mode 0700). Null when the folder is not this user's
+// alone: output is then never sent there.
 // The text lives until the thread's next call.
 WINBASEAPI const char* WINAPI TvDebugOutputSocketPath(void);
 

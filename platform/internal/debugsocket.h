@@ -5,7 +5,8 @@
 
 namespace tv {
 
-// $XDG_RUNTIME_DIR/tellvane-debug.sock, else /tmp/tellvane-<uid>/debug.sock.
+// $XDG_RUNTIME_DIR/tellvane-debug.sock, else tellvane-<uid>/debug.sock in
+// the system's temporary folder (P_tmpdir).
 // Read anew on each call.
 std::string debugSocketPath();
 

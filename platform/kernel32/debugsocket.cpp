@@ -5,6 +5,7 @@
 
 #include <tvplatform.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -46,7 +47,9 @@ namespace tv {
 std::string debugSocketPath() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime != nullptr && runtime[0] == '/') return std::string(runtime) + "/tellvane-debug.sock";
-  return "/tmp/tellvane-" + std::to_string(getuid()) + "/debug.sock";
+  // The system's temporary folder, not $TMPDIR: every process of the user
+  // must meet the viewer at the same place.
+  return std::string(P_tmpdir) + "/tellvane-" + std::to_string(getuid()) + "/debug.sock";
 }
 
 bool debugSocketFolderIsPrivate(const std::string& socketPath) {
@@ -79,7 +82,7 @@ void sendDebugDatagram(const char* text) {
 WINBASEAPI const char* WINAPI TvDebugOutputSocketPath(void) {
   thread_local std::string path;
   path = tv::debugSocketPath();
-  // The fallback folder under /tmp is made here, for the viewer that binds.
-  if (path.compare(0, 14, "/tmp/tellvane-") == 0) tv::makeFolders(folderOf(path), 0700);
+  // The fallback folder in the temporary folder is made here, for the viewer that binds.
+  if (path.rfind(std::string(P_tmpdir) + "/tellvane-", 0) == 0) tv::makeFolders(folderOf(path), 0700);
   return tv::debugSocketFolderIsPrivate(path) ? path.c_str() : nullptr;
 }

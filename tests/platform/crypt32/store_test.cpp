@@ -227,15 +227,19 @@ TEST_F(SystemStore, OneHandleCanBeEnumeratedWhileAnotherThreadAdds) {
                                                    static_cast<DWORD>(der.size()), CERT_STORE_ADD_NEW, nullptr));
     adding = false;
   });
-  size_t seen = 0;
-  while (adding || seen < certificates.size()) {
+  auto countCertificates = [&] {
     size_t count = 0;
     PCCERT_CONTEXT context = nullptr;
     while ((context = CertEnumCertificatesInStore(store, context)) != nullptr) ++count;
+    return count;
+  };
+  size_t seen = 0;
+  do {
+    const size_t count = countCertificates();
     EXPECT_GE(count, seen);  // a store only grows while it is open
     seen = count;
-    if (!adding && seen < certificates.size()) break;
-  }
+  } while (adding);
+  seen = countCertificates();
   adder.join();
   EXPECT_EQ(certificates.size(), seen);
   CertCloseStore(store, 0);

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <chrono>
 #include <cstdlib>
 #include <optional>
@@ -67,8 +69,8 @@ TEST(DebugHook, NoStringIsLostWhenThreadsWriteTogether) {
 class DebugSocketTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tellvane-debug-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string pattern = (std::filesystem::temp_directory_path() / "tellvane-debug-test-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     folder_ = pattern;
     runtimeDir_.emplace("XDG_RUNTIME_DIR", folder_.c_str());
   }
@@ -145,7 +147,7 @@ TEST_F(DebugSocketTest, WithoutRuntimeFolderSocketLivesInAPrivateTmpFolder) {
   unsetenv("XDG_RUNTIME_DIR");
   const char* path = TvDebugOutputSocketPath();
   ASSERT_NE(path, nullptr);
-  const std::string folder = "/tmp/tellvane-" + std::to_string(getuid());
+  const std::string folder = std::string(P_tmpdir) + "/tellvane-" + std::to_string(getuid());
   EXPECT_EQ(std::string(path), folder + "/debug.sock");
   struct stat info;
   ASSERT_EQ(lstat(folder.c_str(), &info), 0);

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -18,8 +20,8 @@ namespace {
 class FileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tellvane-file-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string pattern = (std::filesystem::temp_directory_path() / "tellvane-file-test-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     folder_ = pattern;
   }
 
