@@ -152,13 +152,15 @@ HRESULT ClientCrypto::getCertListAsJson(BSTR pin, BSTR* rv) {
 
 namespace {
 
-// The signer's certificate in the open store; its absence is an error.
-Crypto::X509Certificate findSigner(const Crypto::CertificateStore& store, const std::string& thumbprint) {
+// The signer's certificate in the open store; its absence is an error, raised
+// at the line of the operation that asked, so that its text tells the two
+// operations apart.
+Crypto::X509Certificate findSigner(const Crypto::CertificateStore& store, const std::string& thumbprint, int line) {
   Sys::trace("Looking for given certificate...");
   Crypto::X509Certificate certificate = store.findByThumbprint(thumbprint);
   if (certificate.isEmpty()) {
     Sys::trace("Certificate wasnt found");
-    throw Sys::OsError(__FILE__, __LINE__, "Certificate wasnt found");
+    throw Sys::OsError(__FILE__, line, "Certificate wasnt found");
   }
   return certificate;
 }
@@ -177,13 +179,14 @@ std::string signTupleEnvelope(const std::vector<BYTE>& signature, const Crypto::
 
 // Finds the certificate of the thumbprint, reaches its private key, and packs
 // what sign() makes with a hash on that key's context. The hash ends inside
-// sign(), before the context is released.
-std::string signedEnvelope(BSTR certThumb, const std::function<std::vector<BYTE>(HCRYPTPROV)>& sign) {
+// sign(), before the context is released. line is the calling operation's own,
+// for a missing certificate.
+std::string signedEnvelope(BSTR certThumb, int line, const std::function<std::vector<BYTE>(HCRYPTPROV)>& sign) {
   Sys::trace("Converting certificate thumbprint...");
   const std::string thumbprint = fromBstr(certThumb);
   Sys::trace("Opening certificate store...");
   Crypto::CertificateStore store(WSTR("My"), false, true);
-  const Crypto::X509Certificate certificate = findSigner(store, thumbprint);
+  const Crypto::X509Certificate certificate = findSigner(store, thumbprint, line);
   Sys::trace("Entering to certificate priv key context...");
   CspContext context(certificate);
   return signTupleEnvelope(sign(context.handle()), certificate);
@@ -196,7 +199,7 @@ HRESULT ClientCrypto::signHash(BSTR encodedHash, BSTR certThumb, BSTR /*pinCode*
                       [&](std::string& envelope) {
                         Sys::trace("Decode hash...");
                         const std::vector<BYTE> digest = base64Decode(fromBstr(encodedHash));
-                        envelope = signedEnvelope(certThumb, [&](HCRYPTPROV provider) {
+                        envelope = signedEnvelope(certThumb, __LINE__, [&](HCRYPTPROV provider) {
                           Sys::trace("Import digest value into CSP..");
                           CspHash hash(provider, CALG_GR3411);
                           hash.setHashValue(digest.data(), static_cast<DWORD>(digest.size()));
@@ -210,7 +213,7 @@ HRESULT ClientCrypto::signHash(BSTR encodedHash, BSTR certThumb, BSTR /*pinCode*
 HRESULT ClientCrypto::signString(BSTR astr, BSTR certThumb, BSTR /*pinCode*/, BSTR* encodedSignature) {
   return runOperation("ClientCrypto::signString", "Invalid argument", {astr, certThumb}, encodedSignature,
                       [&](std::string& envelope) {
-                        envelope = signedEnvelope(certThumb, [&](HCRYPTPROV provider) {
+                        envelope = signedEnvelope(certThumb, __LINE__, [&](HCRYPTPROV provider) {
                           Sys::trace("Calculating digest");
                           const std::vector<BYTE> text = ClientCrypto::toUtf8(astr);
                           CspHash hash(provider, CALG_GR3411);

@@ -249,4 +249,33 @@ TEST_F(SigningTest, ReportsEveryFailureAsAnErrorEnvelopeWithThePlatformsText) {
   }
 }
 
+// The text a page reads when no certificate has the thumbprint: the place of
+// the raise tells which of the two operations was asked.
+TEST_F(SigningTest, EachOperationReportsAMissingCertificateFromItsOwnPlace) {
+  install();
+  const std::string unknown(40, 'A');
+  tvtest::DebugCapture trace;
+  const std::string results[] = {
+      signHash(base64(tvtest::gostDigest("abc")), unknown).result.get<std::string>(),
+      signString(u"abc", unknown).result.get<std::string>(),
+  };
+  const std::string start = "Exception has been thrown in file 'shared/clientcrypto.cpp' at line ";
+  const std::string end = ". The text is: Certificate wasnt found";
+  // Each operation traces the failed search before its guard reports the error.
+  const std::vector<std::string> lines = trace.lines();
+  auto at = lines.begin();
+  std::vector<std::string> places;
+  for (const std::string& result : results) {
+    ASSERT_EQ(result.rfind(start, 0), 0u) << result;
+    ASSERT_GT(result.size(), start.size() + end.size()) << result;
+    ASSERT_EQ(result.substr(result.size() - end.size()), end) << result;
+    places.push_back(result.substr(start.size(), result.size() - start.size() - end.size()));
+    at = std::find(at, lines.end(), "Certificate wasnt found");
+    ASSERT_NE(at, lines.end()) << result;
+    at = std::find(at, lines.end(), "Error: " + result + "\r\n");
+    ASSERT_NE(at, lines.end()) << result;
+  }
+  EXPECT_NE(places[0], places[1]);
+}
+
 }  // namespace
