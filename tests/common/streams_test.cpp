@@ -4,6 +4,7 @@
 
 #include "support/memoryinputstream.h"
 #include "support/tempprefix.h"
+#include "support/thrown.h"
 
 #include <gtest/gtest.h>
 
@@ -15,16 +16,7 @@
 
 namespace {
 
-// The text of what the call throws, or "" when it throws nothing.
-template <class Call>
-std::string errorOf(Call call) {
-  try {
-    call();
-  } catch (const std::exception& error) {
-    return error.what();
-  }
-  return "";
-}
+using tvtest::thrownText;
 
 TEST(MemoryOutputStream, HoldsEverythingWrittenInOrderAndRefusesEmptyWrites) {
   Sys::MemoryOutputStream stream;
@@ -32,8 +24,8 @@ TEST(MemoryOutputStream, HoldsEverythingWrittenInOrderAndRefusesEmptyWrites) {
   EXPECT_EQ(stream.size() + stream.position(), 0u);
   EXPECT_EQ(stream.write("abc", 3), 3u);
   EXPECT_EQ(stream.write("defgh", 5), 5u);
-  EXPECT_EQ(errorOf([&] { stream.write("x", 0); }), "No data to write");
-  EXPECT_EQ(errorOf([&] { stream.write(nullptr, 1); }), "No data to write");
+  EXPECT_EQ(thrownText([&] { stream.write("x", 0); }), "No data to write");
+  EXPECT_EQ(thrownText([&] { stream.write(nullptr, 1); }), "No data to write");
   EXPECT_EQ(stream.size(), 8u);
   EXPECT_EQ(stream.position(), 8u);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(stream.data()), 8), "abcdefgh");
@@ -42,8 +34,8 @@ TEST(MemoryOutputStream, HoldsEverythingWrittenInOrderAndRefusesEmptyWrites) {
 TEST(InputStream, ReadExactTellsTheEndFromAShortRead) {
   tvtest::MemoryInputStream stream(std::string("abc"));
   char buffer[4];
-  EXPECT_EQ(errorOf([&] { stream.readExact(buffer, 4); }), "Broken stream (2)");
-  EXPECT_EQ(errorOf([&] { stream.readExact(buffer, 1); }), "Broken stream (1)");
+  EXPECT_EQ(thrownText([&] { stream.readExact(buffer, 4); }), "Broken stream (2)");
+  EXPECT_EQ(thrownText([&] { stream.readExact(buffer, 1); }), "Broken stream (1)");
 }
 
 TEST(InputStream, MemoryStreamKeepsEveryPositionWithinItsBytes) {
@@ -103,8 +95,8 @@ TEST_F(FileInputStreamTest, ReadsToTheEndWithAShortLastReadThenTheEndMark) {
   EXPECT_EQ(stream.read(buffer, 4), 0xFFFFFFFFu);
   EXPECT_EQ(stream.skip(3), 0xFFFFFFFFu);
   EXPECT_EQ(stream.position(), 10u);
-  EXPECT_EQ(errorOf([&] { stream.read(buffer, 0); }), "No data to read");
-  EXPECT_EQ(errorOf([&] { stream.read(nullptr, 4); }), "No data to read");
+  EXPECT_EQ(thrownText([&] { stream.read(buffer, 0); }), "No data to read");
+  EXPECT_EQ(thrownText([&] { stream.read(nullptr, 4); }), "No data to read");
 }
 
 TEST_F(FileInputStreamTest, SeeksFromEachOriginAndTakesUnknownOnesAsCurrent) {
@@ -125,9 +117,9 @@ TEST_F(FileInputStreamTest, SeeksFromEachOriginAndTakesUnknownOnesAsCurrent) {
 }
 
 TEST_F(FileInputStreamTest, ReportsAnEmptyNameAndAMissingFile) {
-  EXPECT_EQ(errorOf([] { Sys::FileInputStream stream(""); }), "file name is empty");
-  EXPECT_EQ(errorOf([] { Sys::FileInputStream stream{std::string()}; }), "file name is empty");
-  std::string text = errorOf([&] { Sys::FileInputStream stream(folder_ / "absent"); });
+  EXPECT_EQ(thrownText([] { Sys::FileInputStream stream(""); }), "file name is empty");
+  EXPECT_EQ(thrownText([] { Sys::FileInputStream stream{std::string()}; }), "file name is empty");
+  std::string text = thrownText([&] { Sys::FileInputStream stream(folder_ / "absent"); });
   EXPECT_EQ(text.rfind("Exception has been thrown in file 'common/fileinputstream.cpp' at line ", 0), 0u) << text;
   EXPECT_NE(text.find(". The text is: The system cannot find the file specified.\r\n"), std::string::npos) << text;
   EXPECT_EQ(codeOfStream(folder_ / "absent"), 2u);

@@ -10,22 +10,13 @@
 #include "support/certfactory.h"
 #include "support/gostsigning.h"
 #include "support/tempprefix.h"
+#include "support/thrown.h"
 
 namespace {
 
 using tvtest::Bytes;
 
-template <class Call>
-std::string thrownText(Call call) {
-  try {
-    call();
-  } catch (const std::exception& error) {
-    return error.what();
-  } catch (long number) {
-    return "number " + std::to_string(number);
-  }
-  return "nothing thrown";
-}
+using tvtest::thrownText;
 
 class CryptoUtilsTest : public ::testing::Test {
  protected:

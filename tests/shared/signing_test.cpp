@@ -148,9 +148,7 @@ TEST_P(SigningParameterSet, SignaturesOfDigestsAndTextsVerifyElsewhere) {
 
 INSTANTIATE_TEST_SUITE_P(Gost2001, SigningParameterSet,
                          ::testing::Values(KeyKind::Gost2001ParamSetA, KeyKind::Gost2001ParamSetXchA),
-                         [](const ::testing::TestParamInfo<KeyKind>& info) {
-                           return info.param == KeyKind::Gost2001ParamSetA ? "ParamSet35_1" : "ParamSet36_0";
-                         });
+                         tvtest::parameterSetName);
 
 TEST_F(SigningTest, TracesEveryStepOfASuccessfulDigestSigningInOrder) {
   const tvtest::TestCertificate made = install();

@@ -92,6 +92,10 @@ bool nettleVerifies(const Bytes& publicKeyDer, const Bytes& digest, const Bytes&
   return valid;
 }
 
+std::string parameterSetName(const ::testing::TestParamInfo<KeyKind>& info) {
+  return info.param == KeyKind::Gost2001ParamSetA ? "ParamSet35_1" : "ParamSet36_0";
+}
+
 Bytes withParamSet35(const Bytes& der, unsigned char last) {
   const Bytes oid = {0x06, 0x07, 0x2a, 0x85, 0x03, 0x02, 0x02, 0x23, 0x01};
   Bytes patched = der;

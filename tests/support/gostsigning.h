@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -30,6 +32,10 @@ bool nettleVerifies(const Bytes& publicKeyDer, const Bytes& digest, const Bytes&
 Bytes withParamSet35(const Bytes& der, unsigned char last);
 // The same for a PEM private key (re-encoded as PEM).
 std::string privateKeyWithParamSet35(const std::string& pem, unsigned char last);
+
+// Test-name suffix for the two supported parameter sets ("ParamSet35_1",
+// "ParamSet36_0"), for INSTANTIATE_TEST_SUITE_P.
+std::string parameterSetName(const ::testing::TestParamInfo<KeyKind>& info);
 
 // Creates <prefix>/keys/<name>/ through the stand-in; fails the test on error.
 void installKeyContainer(const std::string& name, const std::string& privatePem, const Bytes& publicDer);

@@ -7,18 +7,20 @@
 
 namespace tvtest {
 
-TempPrefix::TempPrefix() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "tellvane-test-XXXXXX").string();
+TempFolder::TempFolder(const std::string& name) {
+  std::string pattern = (std::filesystem::temp_directory_path() / (name + "-XXXXXX")).string();
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
   path_ = pattern;
-  variable_.emplace("TELLVANE_PREFIX", path_.c_str());
 }
 
-TempPrefix::~TempPrefix() {
-  variable_.reset();
+TempFolder::~TempFolder() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
 }
+
+TempPrefix::TempPrefix() : variable_("TELLVANE_PREFIX", folder_.path().c_str()) {}
+
+TempPrefix::~TempPrefix() = default;
 
 void writeFile(const std::string& path, const std::string& bytes) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());

@@ -74,9 +74,7 @@ TEST_P(SupportedParameterSet, SignaturesVerifyWithAnotherImplementation) {
 
 INSTANTIATE_TEST_SUITE_P(Gost2001, SupportedParameterSet,
                          ::testing::Values(KeyKind::Gost2001ParamSetA, KeyKind::Gost2001ParamSetXchA),
-                         [](const ::testing::TestParamInfo<KeyKind>& info) {
-                           return info.param == KeyKind::Gost2001ParamSetA ? "ParamSet35_1" : "ParamSet36_0";
-                         });
+                         tvtest::parameterSetName);
 
 TEST_F(ProviderTest, KeepsContainersPrivateAndListsThemInOrder) {
   const tvtest::TestCertificate key = makeKey();

@@ -7,10 +7,9 @@
 
 #include "support/debugcapture.h"
 #include "support/scopedenv.h"
+#include "support/tempprefix.h"
 
 #include <gtest/gtest.h>
-
-#include <filesystem>
 
 #include <chrono>
 #include <cstdlib>
@@ -69,16 +68,12 @@ TEST(DebugHook, NoStringIsLostWhenThreadsWriteTogether) {
 class DebugSocketTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tellvane-debug-test-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
+    folder_ = temporary_.path();
     runtimeDir_.emplace("XDG_RUNTIME_DIR", folder_.c_str());
   }
 
   void TearDown() override {
     if (viewer_ >= 0) close(viewer_);
-    unlink((folder_ + "/tellvane-debug.sock").c_str());
-    rmdir(folder_.c_str());
     runtimeDir_.reset();
   }
 
@@ -103,6 +98,7 @@ class DebugSocketTest : public ::testing::Test {
     return n < 0 ? "<none>" : buffer.substr(0, static_cast<size_t>(n));
   }
 
+  tvtest::TempFolder temporary_{"tellvane-debug-test"};
   std::string folder_;
   std::optional<tvtest::ScopedEnv> runtimeDir_;
   int viewer_ = -1;

@@ -1,11 +1,11 @@
 // Files through the stand-in: Windows' read and seek results, its error
 // codes, and share mode 0 holding against every other opener, in this
 // process or another.
+#include "support/tempprefix.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
-
-#include <filesystem>
 
 #include <algorithm>
 #include <cstdlib>
@@ -19,18 +19,11 @@ namespace {
 
 class FileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tellvane-file-test-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-  }
-
   void TearDown() override {
     for (HANDLE h : open_) CloseHandle(h);
-    std::system(("rm -rf '" + folder_ + "'").c_str());
   }
 
-  std::string path(const std::string& name) const { return folder_ + "/" + name; }
+  std::string path(const std::string& name) const { return folder_.path() + "/" + name; }
 
   std::string write(const std::string& name, const std::string& bytes) {
     std::ofstream(path(name), std::ios::binary) << bytes;
@@ -71,7 +64,7 @@ class FileTest : public ::testing::Test {
     return SetFilePointerEx(h, move, &now, method) ? now.QuadPart : -static_cast<int64_t>(GetLastError());
   }
 
-  std::string folder_;
+  tvtest::TempFolder folder_{"tellvane-file-test"};
   std::vector<HANDLE> open_;
   DWORD lastError_ = 0;
 };
