@@ -2,12 +2,11 @@
 // throw-away platform prefix, so that it needs nothing set up beforehand.
 #include "commands.h"
 #include "keys.h"
-#include "text.h"
+#include "operations.h"
 #include "verifier.h"
 
 #include "csp++/cryptoutils.h"
 #include "csp++/cspcontext.h"
-#include "shared/clientcrypto.h"
 
 #include <wincrypt.h>
 
@@ -60,14 +59,6 @@ std::string resultOf(const std::string& envelope) {
   return envelope.substr(start + marker.size(), envelope.size() - start - marker.size() - 2);
 }
 
-std::string call(HRESULT (ClientCrypto::*operation)(BSTR, BSTR, BSTR, BSTR*), const std::string& content,
-                 const std::string& thumbprint) {
-  ClientCrypto clicrypto;
-  Bstr first(content), thumb(thumbprint), pin("0000"), envelope;
-  (clicrypto.*operation)(first.get(), thumb.get(), pin.get(), envelope.out());
-  return envelope.utf8();
-}
-
 // The digest a page would compute itself before calling signHash.
 std::vector<BYTE> gostDigest(const std::string& utf8) {
   CspContext context(gostProviderName(), nullptr, PROV_GOST_2001_DH, CRYPT_VERIFYCONTEXT);
@@ -94,29 +85,24 @@ int demo() {
   std::printf("   key container %s, certificate thumbprint %s\n\n", key.container.c_str(), key.thumbprint.c_str());
 
   std::printf("2. getCertListAsJson: the page lists the personal certificates\n");
-  {
-    ClientCrypto clicrypto;
-    Bstr envelope;
-    clicrypto.getCertListAsJson(nullptr, envelope.out());
-    std::printf("   %s\n\n", envelope.utf8().c_str());
-  }
+  std::printf("   %s\n\n", certificateListEnvelope().c_str());
 
   std::printf("3. signString: the page signs the text \"%s\"\n", kText);
-  const std::string signedText = call(&ClientCrypto::signString, kText, key.thumbprint);
+  const std::string signedText = signingEnvelope(&ClientCrypto::signString, kText, key.thumbprint);
   std::printf("   %s\n", shortened(signedText).c_str());
   bool allValid = showVerification(checkSignTupleOverText(resultOf(signedText), kText));
 
   const std::vector<BYTE> digest = gostDigest(kText);
   const std::string digestText = base64Encode(digest);
   std::printf("\n4. signHash: the page signs the digest it computed itself, %s\n", digestText.c_str());
-  const std::string signedHash = call(&ClientCrypto::signHash, digestText, key.thumbprint);
+  const std::string signedHash = signingEnvelope(&ClientCrypto::signHash, digestText, key.thumbprint);
   std::printf("   %s\n", shortened(signedHash).c_str());
   allValid = showVerification(checkSignTupleOverDigest(resultOf(signedHash), digest)) && allValid;
 
   std::printf("\n5. A thumbprint that names no certificate gives an error envelope\n");
-  std::printf("   %s\n", call(&ClientCrypto::signHash, digestText, std::string(40, '0')).c_str());
+  std::printf("   %s\n", signingEnvelope(&ClientCrypto::signHash, digestText, std::string(40, '0')).c_str());
   std::printf("\n6. A digest of the wrong size\n");
-  std::printf("   %s\n", call(&ClientCrypto::signHash, "AAAAAAAA", key.thumbprint).c_str());
+  std::printf("   %s\n", signingEnvelope(&ClientCrypto::signHash, "AAAAAAAA", key.thumbprint).c_str());
 
   std::printf("\n%s\n", allValid ? "Both signatures verify." : "A signature did not verify.");
   return allValid ? 0 : 1;
@@ -129,14 +115,7 @@ int runDemo(const Arguments& args) {
     std::fprintf(stderr, "usage: tellvane demo\n");
     return 2;
   }
-  try {
-    return demo();
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "tellvane demo: %s\n", error.what());
-  } catch (...) {
-    std::fprintf(stderr, "tellvane demo: unexpected failure\n");
-  }
-  return 1;
+  return demo();
 }
 
 }  // namespace tool

@@ -21,17 +21,17 @@ std::string platformError(const char* what) {
   return text;
 }
 
-void addToPersonalStore(const provisioning::Bytes& der) {
+}  // namespace
+
+void addToPersonalStore(const std::string& der) {
   HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, u"My");
   if (store == nullptr) throw std::runtime_error(platformError("cannot open the personal store"));
-  const BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
+  const BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
                                                        static_cast<DWORD>(der.size()), CERT_STORE_ADD_NEW, nullptr);
   const std::string error = added ? "" : platformError("the personal store refused the certificate");
   CertCloseStore(store, 0);
   if (!added) throw std::runtime_error(error);
 }
-
-}  // namespace
 
 NewKey makeSigningIdentity(const NewKeyRequest& request) {
   provisioning::CertificateOptions options;
@@ -55,7 +55,7 @@ NewKey makeSigningIdentity(const NewKeyRequest& request) {
   if (!TvCreateKeyContainer(result.container.c_str(), privateKey.c_str(), made.publicKeyDer.data(),
                             static_cast<DWORD>(made.publicKeyDer.size())))
     throw std::runtime_error(platformError("cannot create the key container"));
-  addToPersonalStore(made.der);
+  addToPersonalStore(std::string(made.der.begin(), made.der.end()));
   return result;
 }
 
@@ -72,13 +72,8 @@ int runNewKey(const Arguments& args) {
   request.container = parsed.option("container");
   request.parameterSet = parsed.option("paramset", request.parameterSet);
   request.pin = parsed.option("pin");
-  try {
-    const NewKey key = makeSigningIdentity(request);
-    std::printf("container  %s\nthumbprint %s\n", key.container.c_str(), key.thumbprint.c_str());
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "tellvane new-key: %s\n", error.what());
-    return 1;
-  }
+  const NewKey key = makeSigningIdentity(request);
+  std::printf("container  %s\nthumbprint %s\n", key.container.c_str(), key.thumbprint.c_str());
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <langinfo.h>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 namespace {
 
@@ -31,6 +32,18 @@ int usage(FILE* out) {
   return out == stdout ? 0 : 2;
 }
 
+// Runs a command; whatever it throws ends it with its reason and status 1.
+int run(const Command& command, const tool::Arguments& args) {
+  try {
+    return command.run(args);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "tellvane %s: %s\n", command.name, error.what());
+  } catch (...) {
+    std::fprintf(stderr, "tellvane %s: unexpected failure\n", command.name);
+  }
+  return 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -41,7 +54,7 @@ int main(int argc, char** argv) {
   if (argc < 2) return usage(stderr);
   if (std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0) return usage(stdout);
   for (const Command& command : kCommands) {
-    if (std::strcmp(argv[1], command.name) == 0) return command.run(tool::Arguments(argv + 2, argv + argc));
+    if (std::strcmp(argv[1], command.name) == 0) return run(command, tool::Arguments(argv + 2, argv + argc));
   }
   std::fprintf(stderr, "tellvane: unknown command '%s'\n", argv[1]);
   return usage(stderr);

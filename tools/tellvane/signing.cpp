@@ -1,31 +1,25 @@
 // `tellvane sign-string`, `sign-hash` and `verify`: the signing operations
 // as a page calls them, and the check its server would make.
 #include "commands.h"
+#include "operations.h"
 #include "options.h"
-#include "text.h"
 #include "verifier.h"
 
 #include "csp++/cryptoutils.h"
-#include "shared/clientcrypto.h"
 
 #include <cstdio>
-#include <exception>
 
 namespace tool {
 
 namespace {
 
-using Operation = HRESULT (ClientCrypto::*)(BSTR, BSTR, BSTR, BSTR*);
-
-int runSigning(const Arguments& args, Operation operation, const char* usage) {
+int runSigning(const Arguments& args, SigningOperation operation, const char* usage) {
   if (args.size() != 2) {
     std::fprintf(stderr, "usage: %s\n", usage);
     return 2;
   }
-  ClientCrypto clicrypto;
-  Bstr thumbprint(args[0]), content(args[1]), envelope;
-  const HRESULT status = (clicrypto.*operation)(content.get(), thumbprint.get(), nullptr, envelope.out());
-  std::printf("%s\n", envelope.utf8().c_str());
+  HRESULT status = S_OK;
+  std::printf("%s\n", signingEnvelope(operation, args[1], args[0], &status).c_str());
   return SUCCEEDED(status) ? 0 : 1;
 }
 
@@ -51,19 +45,12 @@ int runVerify(const Arguments& args) {
     std::fprintf(stderr, "usage: tellvane verify <base64 sign tuple> (--text TEXT | --hash BASE64)\n");
     return 2;
   }
-  try {
-    const TupleReport report =
-        parsed.options.count("text")
-            ? checkSignTupleOverText(parsed.positional[0], parsed.option("text"))
-            : checkSignTupleOverDigest(parsed.positional[0], base64Decode(parsed.option("hash")));
-    printReport(report);
-    return report.valid ? 0 : 1;
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "tellvane verify: %s\n", error.what());
-  } catch (...) {
-    std::fprintf(stderr, "tellvane verify: the sign tuple cannot be read\n");
-  }
-  return 1;
+  const TupleReport report =
+      parsed.options.count("text")
+          ? checkSignTupleOverText(parsed.positional[0], parsed.option("text"))
+          : checkSignTupleOverDigest(parsed.positional[0], base64Decode(parsed.option("hash")));
+  printReport(report);
+  return report.valid ? 0 : 1;
 }
 
 }  // namespace tool
