@@ -2,6 +2,8 @@
 // user, DllInstall, the class factory and unloading.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "component.h"
 
 namespace {
@@ -127,6 +129,63 @@ TEST_F(Server, HandsOutOneFactoryForItsClassOnly) {
   EXPECT_EQ(other, nullptr);
   EXPECT_EQ(getClassObject(CLSID_Signer32, IID_IClassFactory, nullptr), E_POINTER);
   EXPECT_EQ(factory().get(), factory().get());
+}
+
+TEST_F(Server, CarriesItsTypeLibraryNameAndVersion) {
+  ITypeLib* loaded = nullptr;
+  ASSERT_EQ(LoadTypeLib(tvtest::componentPath().c_str(), &loaded), S_OK);
+  const ComPtr<ITypeLib> library(loaded);
+  ASSERT_EQ(library->GetTypeInfoCount(), 3u);
+  for (const auto& [index, name] : {std::pair{0, u"IObjectSafety"}, {1, u"ISigner32"}, {2, u"Signer32"}}) {
+    comtest::Bstr text, help;
+    EXPECT_EQ(library->GetDocumentation(index, text.out(), help.out(), nullptr, nullptr), S_OK);
+    EXPECT_EQ(text.text(), name);
+    EXPECT_EQ(help.text(), u"");
+  }
+  ITypeInfo* info = nullptr;
+  ASSERT_EQ(library->GetTypeInfoOfGuid(IID_ISigner32, &info), S_OK);
+  const ComPtr<ITypeInfo> signer(info);
+  TYPEATTR* attributes = nullptr;
+  ASSERT_EQ(signer->GetTypeAttr(&attributes), S_OK);
+  EXPECT_EQ(attributes->wTypeFlags & (TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION),
+            TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION);
+  signer->ReleaseTypeAttr(attributes);
+  // Names as a script sees them: the result is the call's value, not a parameter.
+  const struct {
+    MEMBERID id;
+    std::u16string names, help;
+  } methods[] = {
+      {1, u"showMessage msg", u"Показывает диалог на экране"},
+      {2, u"getCertListAsJson pin", u"Выдает список сертов как JSON - массив"},
+      {3, u"signHash encodedHash certThumb pinCode", u"Подпись готового дайджеста"},
+      {4, u"signString astr certThumb pinCode", u"Подписывает готовую строку UTF-8"},
+  };
+  for (const auto& method : methods) {
+    BSTR names[6] = {};
+    UINT count = 0;
+    ASSERT_EQ(signer->GetNames(method.id, names, 6, &count), S_OK);
+    std::u16string joined;
+    for (UINT i = 0; i < count; ++i) joined += (i ? u" " : u"") + comtest::Bstr(std::u16string(names[i])).text();
+    for (UINT i = 0; i < count; ++i) SysFreeString(names[i]);
+    EXPECT_EQ(joined, method.names);
+    comtest::Bstr help;
+    EXPECT_EQ(signer->GetDocumentation(method.id, nullptr, help.out(), nullptr, nullptr), S_OK);
+    EXPECT_EQ(help.text(), method.help);
+  }
+
+  WCHAR name[16];
+  EXPECT_EQ(LoadStringW(module_, 100, name, 16), 8);
+  EXPECT_EQ(std::u16string(name), u"Tellvane");
+  EXPECT_NE(FindResourceW(module_, MAKEINTRESOURCEW(2), RT_MANIFEST), nullptr);
+  // The fixed file information: its signature, then file version 1.0.0.1.
+  HRSRC version = FindResourceW(module_, MAKEINTRESOURCEW(1), RT_VERSION);
+  ASSERT_NE(version, nullptr);
+  const auto* words = static_cast<const DWORD*>(LockResource(LoadResource(module_, version)));
+  const DWORD* end = words + SizeofResource(module_, version) / 4;
+  const DWORD* fixed = std::find(words, end, 0xFEEF04BDu);
+  ASSERT_LT(fixed + 3, end);
+  EXPECT_EQ(fixed[2], 0x00010000u);
+  EXPECT_EQ(fixed[3], 0x00000001u);
 }
 
 }  // namespace

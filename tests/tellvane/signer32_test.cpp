@@ -142,9 +142,15 @@ TEST_F(Signer32, ShowsTheMessageInAnInformationBox) {
 TEST_F(Signer32, RefusesANullResultThroughItsOwnSlots) {
   ComPtr<ISigner32> object = create();
   Bstr text(u"x");
+  tvtest::DebugCapture trace;
   EXPECT_EQ(object->getCertListAsJson(nullptr, nullptr), E_INVALIDARG);
   EXPECT_EQ(object->signHash(text.get(), text.get(), nullptr, nullptr), E_INVALIDARG);
   EXPECT_EQ(object->signString(text.get(), text.get(), nullptr, nullptr), E_INVALIDARG);
+  // Each signing method says so first, with its place in the source.
+  std::string lines;
+  for (const std::string& line : trace.lines()) lines += line;
+  for (const char* method : {") : CSigner32::signHash\nClientCrypto::signHash", ") : CSigner32::signString\nClientCrypto::signString"})
+    EXPECT_NE(lines.find(method), std::string::npos) << lines;
 }
 
 TEST_F(Signer32, CallsByNameFailUntilTheTypeLibraryIsRegistered) {

@@ -1,0 +1,121 @@
+// The registry-script processor on its own: what a script writes and
+// removes, and that a failed or malformed script leaves nothing behind.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/tempprefix.h"
+#include "tellvane/registrar.h"
+
+namespace {
+
+using Tellvane::runRegistryScript;
+using Tellvane::WideString;
+
+// The keys and values below HKCU\Software\T, one line each, in key order:
+// "path=s:text", "path@name=d:42", "path@name=b:0aff".
+std::string dump(HKEY key = HKEY_CURRENT_USER, const std::string& path = "Software\\T") {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExW(key, WideString(path.begin(), path.end()).c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+    return "";
+  std::string out = path.substr(std::string("Software\\T").size()) + ";";
+  WCHAR name[256];
+  BYTE data[512];
+  for (const char* value : {"", "N", "B", "Threading"}) {
+    DWORD type = 0, size = sizeof data;
+    const WideString wide(value, value + std::char_traits<char>::length(value));
+    if (RegQueryValueExW(opened, value[0] ? wide.c_str() : nullptr, nullptr, &type, data, &size) != ERROR_SUCCESS)
+      continue;
+    out += std::string("@") + value + "=";
+    for (DWORD i = 0; i < size; i += type == REG_SZ ? 2 : 1)
+      if (type != REG_SZ || data[i] != 0) out += type == REG_SZ ? std::string(1, static_cast<char>(data[i])) : std::to_string(data[i]) + ",";
+    out += ";";
+  }
+  for (DWORD i = 0;; ++i) {
+    DWORD length = 256;
+    if (RegEnumKeyExW(opened, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    out += dump(key, path + "\\" + std::string(name, name + length));
+  }
+  RegCloseKey(opened);
+  return out;
+}
+
+HRESULT run(const std::u16string& script, bool registering = true) {
+  return runRegistryScript(script, {{u"Module", u"C:\\it''s.dll"}, {u"APPID", u"{1}"}}, registering);
+}
+
+void createKey(const char16_t* path) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+TEST(Registrar, WritesKeysAndValuesOfEveryKind) {
+  tvtest::TempPrefix prefix;
+  const struct {
+    const char16_t* script;
+    const char* written;
+  } rows[] = {
+      {u"HKCU { NoRemove Software { T = s 'x y' { val N = d '4294967295' \n val B = b '0aFF' } } }",
+       ";@=x y;@N=255,255,255,255,;@B=10,255,;"},
+      // Quotes, braces in names, replacements in any letter case, %% and ''.
+      {u"hkey_current_user {\tSoftware\r\n{ T { '{a b}' = s '%MODULE% %% %appid%' \n {G-1} { ''''=s it's } } } }",
+       ";\\{a b};@=C:\\it's.dll % {1};\\{G-1};\\{G-1}\\';@=it's;"},
+  };
+  for (const auto& row : rows) {
+    RegDeleteTreeW(HKEY_CURRENT_USER, u"Software\\T");
+    EXPECT_EQ(run(row.script), S_OK);
+    EXPECT_EQ(dump(), row.written);
+  }
+  // Delete takes a key away; ForceRemove makes its key afresh.
+  RegDeleteTreeW(HKEY_CURRENT_USER, u"Software\\T");
+  createKey(u"Software\\T\\Gone\\Deep");
+  createKey(u"Software\\T\\Fresh\\Old");
+  EXPECT_EQ(run(u"HKCU { Software { T { Delete Gone \n ForceRemove Fresh { A } } } }"), S_OK);
+  EXPECT_EQ(dump(), ";\\Fresh;\\Fresh\\A;");
+}
+
+TEST(Registrar, RemovesWhatItNamesButKeepsOthersKeys) {
+  tvtest::TempPrefix prefix;
+  const std::u16string script = u"HKCU { NoRemove Software { T { val N = d '1' \n Mine { A = s 'a' } \n Plain "
+                                u"\n ForceRemove Whole } } }";
+  ASSERT_EQ(run(script), S_OK);
+  createKey(u"Software\\T\\Plain\\Foreign");
+  createKey(u"Software\\T\\Whole\\Foreign");
+  EXPECT_EQ(run(script, false), S_OK);
+  EXPECT_EQ(dump(), ";\\Plain;\\Plain\\Foreign;");
+  EXPECT_EQ(run(script, false), S_OK);  // what is gone stays gone
+  ASSERT_EQ(run(u"HKCU { Software { T } }", false), S_OK);
+  EXPECT_EQ(dump(), ";\\Plain;\\Plain\\Foreign;");
+}
+
+TEST(Registrar, MalformedOrFailingScriptsLeaveNothingBehind) {
+  tvtest::TempPrefix prefix;
+  const struct {
+    const char16_t* script;
+    HRESULT result;
+  } rows[] = {
+      {u"HKCU { Software { T = s '%NOPE%' } }", DISP_E_EXCEPTION},
+      {u"HKCU { Software { T = s '100%' } }", DISP_E_EXCEPTION},
+      {u"HKCU { Software { T = s 'open } } }", DISP_E_EXCEPTION},
+      {u"HKCU { Software { T = x 'y' } }", DISP_E_EXCEPTION},
+      {u"HKCU { Software { T = d '12a' } }", DISP_E_EXCEPTION},
+      {u"HKCU { Software { T = d '4294967296' } }", DISP_E_EXCEPTION},
+      {u"HKCU { Software { T = b 'abc' } }", DISP_E_EXCEPTION},
+      {u"HKCU { Software { T { val N } } }", DISP_E_EXCEPTION},
+      {u"HKCU { Software { T }", DISP_E_EXCEPTION},
+      {u"HKXX { T }", DISP_E_EXCEPTION},
+      {u"HKCU {Software}", DISP_E_EXCEPTION},
+      // The first root is written, the second fails: the first is undone.
+      {u"HKCU { NoRemove Software { T { A = s '1' } } } HKPD { X }", HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE)},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(run(row.script), row.result) << std::string(row.script, row.script + 20);
+    EXPECT_EQ(dump(), "");
+  }
+  std::u16string deep = u"HKCU { ";
+  for (int i = 0; i < 5000; ++i) deep += u"K { ";
+  EXPECT_EQ(run(deep), DISP_E_EXCEPTION);
+}
+
+}  // namespace
