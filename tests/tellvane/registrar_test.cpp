@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "support/comtest.h"
 #include "support/tempprefix.h"
 #include "tellvane/registrar.h"
 
@@ -28,7 +29,8 @@ std::string dump(HKEY key = HKEY_CURRENT_USER, const std::string& path = "Softwa
       continue;
     out += std::string("@") + value + "=";
     for (DWORD i = 0; i < size; i += type == REG_SZ ? 2 : 1)
-      if (type != REG_SZ || data[i] != 0) out += type == REG_SZ ? std::string(1, static_cast<char>(data[i])) : std::to_string(data[i]) + ",";
+      if (type != REG_SZ || data[i] != 0)
+        out += type == REG_SZ ? std::string(1, static_cast<char>(data[i])) : std::to_string(data[i]) + ",";
     out += ";";
   }
   for (DWORD i = 0;; ++i) {
@@ -42,12 +44,6 @@ std::string dump(HKEY key = HKEY_CURRENT_USER, const std::string& path = "Softwa
 
 HRESULT run(const std::u16string& script, bool registering = true) {
   return runRegistryScript(script, {{u"Module", u"C:\\it''s.dll"}, {u"APPID", u"{1}"}}, registering);
-}
-
-void createKey(const char16_t* path) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr), ERROR_SUCCESS);
-  RegCloseKey(key);
 }
 
 TEST(Registrar, WritesKeysAndValuesOfEveryKind) {
@@ -69,19 +65,20 @@ TEST(Registrar, WritesKeysAndValuesOfEveryKind) {
   }
   // Delete takes a key away; ForceRemove makes its key afresh.
   RegDeleteTreeW(HKEY_CURRENT_USER, u"Software\\T");
-  createKey(u"Software\\T\\Gone\\Deep");
-  createKey(u"Software\\T\\Fresh\\Old");
+  comtest::createKey(HKEY_CURRENT_USER, u"Software\\T\\Gone\\Deep");
+  comtest::createKey(HKEY_CURRENT_USER, u"Software\\T\\Fresh\\Old");
   EXPECT_EQ(run(u"HKCU { Software { T { Delete Gone \n ForceRemove Fresh { A } } } }"), S_OK);
   EXPECT_EQ(dump(), ";\\Fresh;\\Fresh\\A;");
 }
 
 TEST(Registrar, RemovesWhatItNamesButKeepsOthersKeys) {
   tvtest::TempPrefix prefix;
-  const std::u16string script = u"HKCU { NoRemove Software { T { val N = d '1' \n Mine { A = s 'a' } \n Plain "
-                                u"\n ForceRemove Whole } } }";
+  const std::u16string script =
+      u"HKCU { NoRemove Software { T { val N = d '1' \n Mine { A = s 'a' } \n Plain "
+      u"\n ForceRemove Whole } } }";
   ASSERT_EQ(run(script), S_OK);
-  createKey(u"Software\\T\\Plain\\Foreign");
-  createKey(u"Software\\T\\Whole\\Foreign");
+  comtest::createKey(HKEY_CURRENT_USER, u"Software\\T\\Plain\\Foreign");
+  comtest::createKey(HKEY_CURRENT_USER, u"Software\\T\\Whole\\Foreign");
   EXPECT_EQ(run(script, false), S_OK);
   EXPECT_EQ(dump(), ";\\Plain;\\Plain\\Foreign;");
   EXPECT_EQ(run(script, false), S_OK);  // what is gone stays gone

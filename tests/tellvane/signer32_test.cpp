@@ -149,7 +149,8 @@ TEST_F(Signer32, RefusesANullResultThroughItsOwnSlots) {
   // Each signing method says so first, with its place in the source.
   std::string lines;
   for (const std::string& line : trace.lines()) lines += line;
-  for (const char* method : {") : CSigner32::signHash\nClientCrypto::signHash", ") : CSigner32::signString\nClientCrypto::signString"})
+  for (const char* method :
+       {") : CSigner32::signHash\nClientCrypto::signHash", ") : CSigner32::signString\nClientCrypto::signString"})
     EXPECT_NE(lines.find(method), std::string::npos) << lines;
 }
 
@@ -195,7 +196,8 @@ TEST_F(Signer32, CallsByNameGiveTheOperationsEnvelopes) {
 
   // Signatures differ at every call; each one verifies and carries the certificate.
   const std::u16string digest = base64(tvtest::gostDigest("page digest"));
-  for (const auto& [name, data] : {std::pair{u"SignHash", digest}, std::pair{u"signSTRING", std::u16string(u"текст")}}) {
+  for (const auto& [name, data] :
+       {std::pair{u"SignHash", digest}, std::pair{u"signSTRING", std::u16string(u"текст")}}) {
     EXPECT_EQ(callByName(object.get(), name, {data, thumbprint, u"1234"}, &result), S_OK);
     const tvtest::Envelope envelope = tvtest::parseEnvelope(Bstr(result).get());
     EXPECT_TRUE(envelope.success) << envelope.text;
