@@ -11,34 +11,28 @@
 namespace {
 
 using Tellvane::runRegistryScript;
-using Tellvane::WideString;
 
-// The keys and values below HKCU\Software\T, one line each, in key order:
-// "path=s:text", "path@name=d:42", "path@name=b:0aff".
-std::string dump(HKEY key = HKEY_CURRENT_USER, const std::string& path = "Software\\T") {
-  HKEY opened = nullptr;
-  if (RegOpenKeyExW(key, WideString(path.begin(), path.end()).c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
-    return "";
-  std::string out = path.substr(std::string("Software\\T").size()) + ";";
-  WCHAR name[256];
-  BYTE data[512];
-  for (const char* value : {"", "N", "B", "Threading"}) {
+// The tree below HKCU\Software\T as text: each key's path and ";", then its
+// default value and its values N and B as "@name=" and the value's bytes
+// (a text's code units) and ";".
+std::string dump(const std::u16string& path = u"") {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, (u"Software\\T" + path).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return "";
+  std::string out = std::string(path.begin(), path.end()) + ";";
+  for (const char16_t* name : {u"", u"N", u"B"}) {
+    BYTE data[512];
     DWORD type = 0, size = sizeof data;
-    const WideString wide(value, value + std::char_traits<char>::length(value));
-    if (RegQueryValueExW(opened, value[0] ? wide.c_str() : nullptr, nullptr, &type, data, &size) != ERROR_SUCCESS)
-      continue;
-    out += std::string("@") + value + "=";
-    for (DWORD i = 0; i < size; i += type == REG_SZ ? 2 : 1)
-      if (type != REG_SZ || data[i] != 0)
-        out += type == REG_SZ ? std::string(1, static_cast<char>(data[i])) : std::to_string(data[i]) + ",";
+    if (RegQueryValueExW(key, name[0] ? name : nullptr, nullptr, &type, data, &size) != ERROR_SUCCESS) continue;
+    out += "@" + std::string(name, name + (name[0] ? 1 : 0)) + "=";
+    for (DWORD i = 0; i + 2 < size || (type != REG_SZ && i < size); i += type == REG_SZ ? 2 : 1)
+      out += type == REG_SZ ? std::string(1, static_cast<char>(data[i])) : std::to_string(data[i]) + ",";
     out += ";";
   }
-  for (DWORD i = 0;; ++i) {
-    DWORD length = 256;
-    if (RegEnumKeyExW(opened, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    out += dump(key, path + "\\" + std::string(name, name + length));
-  }
-  RegCloseKey(opened);
+  WCHAR child[256];
+  for (DWORD i = 0, length = 256; RegEnumKeyExW(key, i, child, &length, nullptr, nullptr, nullptr, nullptr) == 0;
+       ++i, length = 256)
+    out += dump(path + u"\\" + child);
+  RegCloseKey(key);
   return out;
 }
 
