@@ -74,9 +74,8 @@ TEST_F(Server, InstallsForTheMachineOrForTheUserByTheCommandLine) {
   const struct {
     const char16_t* commandLine;
     HKEY root;
-  } rows[] = {{nullptr, HKEY_LOCAL_MACHINE},  {u"use", HKEY_LOCAL_MACHINE}, {u"user ", HKEY_LOCAL_MACHINE},
-              {u"users", HKEY_LOCAL_MACHINE}, {u"USER", HKEY_CURRENT_USER}, {u"user", HKEY_CURRENT_USER},
-              {nullptr, HKEY_CURRENT_USER}};
+  } rows[] = {{nullptr, HKEY_LOCAL_MACHINE}, {u"use", HKEY_LOCAL_MACHINE}, {u"user ", HKEY_LOCAL_MACHINE},
+              {u"USER", HKEY_CURRENT_USER},  {u"user", HKEY_CURRENT_USER}, {nullptr, HKEY_CURRENT_USER}};
   for (const auto& row : rows) {
     SCOPED_TRACE(&row - rows);
     SetThreadLocale(0x0419);
