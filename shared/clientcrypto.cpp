@@ -10,6 +10,7 @@
 #include "csp++/signtuple.h"
 #include "csp++/x509certificate.h"
 
+#include <algorithm>
 #include <climits>
 #include <functional>
 #include <string>
@@ -192,6 +193,23 @@ std::string signedEnvelope(BSTR certThumb, int line, const std::function<std::ve
   return signTupleEnvelope(sign(context.handle()), certificate);
 }
 
+// Feeds the UTF-8 bytes of the text to the hash a piece at a time, so that
+// a long text is never held whole as UTF-8. A piece never ends between the
+// two halves of a surrogate pair, so the bytes are those of the whole text.
+void hashAsUtf8(CspHash& hash, const WCHAR* text, size_t length) {
+  constexpr size_t kPiece = 16 * 1024;
+  std::vector<char> bytes(kPiece * 3);  // a unit gives at most three bytes, a pair four
+  for (size_t begin = 0; begin < length;) {
+    size_t end = begin + std::min(kPiece, length - begin);
+    if (end < length && IS_HIGH_SURROGATE(text[end - 1]) && IS_LOW_SURROGATE(text[end])) --end;
+    const int converted = WideCharToMultiByte(CP_UTF8, 0, text + begin, static_cast<int>(end - begin), bytes.data(),
+                                              static_cast<int>(bytes.size()), nullptr, nullptr);
+    Sys::checkWin32(converted, __FILE__, __LINE__);
+    hash.hashData(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(converted));
+    begin = end;
+  }
+}
+
 }  // namespace
 
 HRESULT ClientCrypto::signHash(BSTR encodedHash, BSTR certThumb, BSTR /*pinCode*/, BSTR* encodedSignature) {
@@ -215,9 +233,10 @@ HRESULT ClientCrypto::signString(BSTR astr, BSTR certThumb, BSTR /*pinCode*/, BS
                       [&](std::string& envelope) {
                         envelope = signedEnvelope(certThumb, __LINE__, [&](HCRYPTPROV provider) {
                           Sys::trace("Calculating digest");
-                          const std::vector<BYTE> text = ClientCrypto::toUtf8(astr);
+                          const size_t length = std::char_traits<WCHAR>::length(astr);
+                          if (length == 0) ClientCrypto::toUtf8(astr);  // raises the conversion's error
                           CspHash hash(provider, CALG_GR3411);
-                          hash.hashData(text.data(), static_cast<DWORD>(text.size()));
+                          hashAsUtf8(hash, astr, length);
                           Sys::trace("Signing the  digest...");
                           return hash.sign(AT_KEYEXCHANGE);
                         });

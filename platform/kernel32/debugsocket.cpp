@@ -5,6 +5,8 @@
 
 #include <tvplatform.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +42,35 @@ bool folderChecked(const std::string& folder) {
   return true;
 }
 
+// After a send finds no viewer at a path, sends to that path pause for a
+// moment: tracing with nobody listening then costs a clock read, and a
+// viewer that starts receives everything written from this long after.
+constexpr std::chrono::milliseconds kQuietPeriod(20);
+
+struct Quiet {
+  std::mutex lock;
+  std::string path;
+  std::chrono::steady_clock::time_point until;
+};
+
+Quiet& quiet() {
+  static auto* instance = new Quiet;  // kept for tracing from static destructors
+  return *instance;
+}
+
+bool isQuiet(const std::string& path) {
+  Quiet& q = quiet();
+  std::lock_guard<std::mutex> guard(q.lock);
+  return q.path == path && std::chrono::steady_clock::now() < q.until;
+}
+
+void startQuiet(const std::string& path) {
+  Quiet& q = quiet();
+  std::lock_guard<std::mutex> guard(q.lock);
+  q.path = path;
+  q.until = std::chrono::steady_clock::now() + kQuietPeriod;
+}
+
 }  // namespace
 
 namespace tv {
@@ -60,6 +91,7 @@ bool debugSocketFolderIsPrivate(const std::string& socketPath) {
 
 void sendDebugDatagram(const char* text) {
   const std::string path = debugSocketPath();
+  if (isQuiet(path)) return;
   sockaddr_un address{};
   if (path.size() >= sizeof(address.sun_path)) return;
   address.sun_family = AF_UNIX;
@@ -70,8 +102,11 @@ void sendDebugDatagram(const char* text) {
   do {
     const size_t piece = length < kMaxDatagram ? length : kMaxDatagram;
     if (sendto(fd, text, piece, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address),
-               sizeof(address)) < 0)
+               sizeof(address)) < 0) {
+      // A full queue is a slow viewer, not a missing one.
+      if (errno == ENOENT || errno == ECONNREFUSED) startQuiet(path);
       return;
+    }
     text += piece;
     length -= piece;
   } while (length > 0);
