@@ -98,11 +98,12 @@ std::string X509Certificate::thumbprint() const {
   std::vector<BYTE> hash(size);
   check(CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID, hash.data(), &size));
   hash.resize(size);
+  static const char kDigits[] = "0123456789ABCDEF";
   std::string text;
-  char digits[3];
+  text.reserve(hash.size() * 2);
   for (BYTE byte : hash) {
-    std::snprintf(digits, sizeof digits, "%02hX", static_cast<unsigned short>(byte));
-    text += digits;
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0x0F];
   }
   return text;
 }

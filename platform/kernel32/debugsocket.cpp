@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -50,8 +51,15 @@ constexpr std::chrono::milliseconds kQuietPeriod(20);
 struct Quiet {
   std::mutex lock;
   std::string path;
-  std::chrono::steady_clock::time_point until;
+  long long until = 0;  // nanoseconds of the monotonic clock
 };
+
+// The coarse clock (a few milliseconds' steps) is the cheapest to read.
+long long nowNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
 
 Quiet& quiet() {
   static auto* instance = new Quiet;  // kept for tracing from static destructors
@@ -61,14 +69,14 @@ Quiet& quiet() {
 bool isQuiet(const std::string& path) {
   Quiet& q = quiet();
   std::lock_guard<std::mutex> guard(q.lock);
-  return q.path == path && std::chrono::steady_clock::now() < q.until;
+  return q.path == path && nowNanoseconds() < q.until;
 }
 
 void startQuiet(const std::string& path) {
   Quiet& q = quiet();
   std::lock_guard<std::mutex> guard(q.lock);
   q.path = path;
-  q.until = std::chrono::steady_clock::now() + kQuietPeriod;
+  q.until = nowNanoseconds() + std::chrono::nanoseconds(kQuietPeriod).count();
 }
 
 }  // namespace
@@ -79,8 +87,11 @@ std::string debugSocketPath() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime != nullptr && runtime[0] == '/') return std::string(runtime) + "/tellvane-debug.sock";
   // The system's temporary folder, not $TMPDIR: every process of the user
-  // must meet the viewer at the same place.
-  return std::string(P_tmpdir) + "/tellvane-" + std::to_string(getuid()) + "/debug.sock";
+  // must meet the viewer at the same place. Made once: asking for the user
+  // costs a system call, more than the rest of a trace line.
+  static const std::string* fallback =
+      new std::string(std::string(P_tmpdir) + "/tellvane-" + std::to_string(getuid()) + "/debug.sock");
+  return *fallback;
 }
 
 bool debugSocketFolderIsPrivate(const std::string& socketPath) {
@@ -97,7 +108,11 @@ void sendDebugDatagram(const char* text) {
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   const int fd = senderSocket();
-  if (fd < 0 || !folderChecked(folderOf(path))) return;
+  if (fd < 0) return;
+  if (!folderChecked(folderOf(path))) {
+    startQuiet(path);  // no viewer can be there
+    return;
+  }
   size_t length = std::strlen(text);
   do {
     const size_t piece = length < kMaxDatagram ? length : kMaxDatagram;

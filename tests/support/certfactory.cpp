@@ -18,38 +18,14 @@ std::string installCertificate(const std::string& prefix, const std::string& fil
   return path;
 }
 
-namespace {
-
-// A definite DER length.
-void appendLength(Bytes& der, size_t length) {
-  if (length < 0x80) {
-    der.push_back(static_cast<unsigned char>(length));
-    return;
-  }
-  Bytes digits;
-  for (; length != 0; length >>= 8) digits.insert(digits.begin(), static_cast<unsigned char>(length));
-  der.push_back(static_cast<unsigned char>(0x80 | digits.size()));
-  der.insert(der.end(), digits.begin(), digits.end());
-}
-
-}  // namespace
-
 Name manyRdns(int count) {
-  Bytes rdns;
+  auto text = [](const Bytes& der) { return std::string(der.begin(), der.end()); };
+  std::string rdns;
   for (int i = 0; i < count; ++i) {
-    const Bytes value = derString(0x13, std::to_string(i));
-    const Bytes attribute = fromHex("0603550403");  // 2.5.4.3, the common name
-    rdns.push_back(0x31);
-    appendLength(rdns, attribute.size() + value.size() + 2);
-    rdns.push_back(0x30);
-    appendLength(rdns, attribute.size() + value.size());
-    rdns.insert(rdns.end(), attribute.begin(), attribute.end());
-    rdns.insert(rdns.end(), value.begin(), value.end());
+    const std::string attribute = "\x06\x03\x55\x04\x03" + text(derString(0x13, std::to_string(i)));  // CN
+    rdns += text(derString(0x31, text(derString(0x30, attribute))));
   }
-  Bytes der{0x30};
-  appendLength(der, rdns.size());
-  der.insert(der.end(), rdns.begin(), rdns.end());
-  return Name{{}, der};
+  return Name{{}, derString(0x30, rdns)};
 }
 
 std::string identifierFrom(const std::string& description) {
