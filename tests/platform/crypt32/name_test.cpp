@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,9 @@ struct NameCase {
   tvtest::Name name;
   std::u16string expected;
 };
+
+// Test lists show the case's description, not its bytes.
+void PrintTo(const NameCase& c, std::ostream* out) { *out << c.what; }
 
 class X500NameString : public ::testing::TestWithParam<NameCase> {};
 
