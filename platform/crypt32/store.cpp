@@ -261,12 +261,15 @@ class DecodedFiles {
 };
 
 void loadFolder(const std::string& folder, HCERTSTORE handle, const std::shared_ptr<StoreRecord>& record) {
-  for (const auto& entry : DecodedFiles::instance().read(folder)) {
+  const auto entries = DecodedFiles::instance().read(folder);
+  size_t count = 0;
+  for (const auto& entry : entries) count += entry->certificates.size();
+  record->certificates.reserve(count);
+  for (const auto& entry : entries) {
     if (entry->certificates.empty()) {
       OutputDebugStringA(("crypt32: skipped " + folder + "/" + entry->file.name + ": not a certificate file").c_str());
       continue;
     }
-    record->certificates.reserve(record->certificates.size() + entry->certificates.size());
     for (const auto& decoded : entry->certificates) {
       PCCERT_CONTEXT context = createCertificateContext(decoded);
       attachToStore(context, handle, record, record->certificates.size());
