@@ -140,6 +140,8 @@ TEST_P(SigningParameterSet, SignaturesOfDigestsAndTextsVerifyElsewhere) {
       {"signHash", signHash(base64(digest), thumbprint), digest},
       {"signString", signString(text, thumbprint), tvtest::gostDigest(utf8)},
       {"signString of a long text", signString(longText, thumbprint), tvtest::gostDigest(longUtf8)},
+      {"signString of a text with a zero", signString(longText + u'\0' + u"not signed", thumbprint),
+       tvtest::gostDigest(longUtf8)},
   };
   for (const auto& r : results) {
     ASSERT_TRUE(r.envelope.success) << r.operation << ": " << r.envelope.text;
