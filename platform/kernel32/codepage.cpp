@@ -158,7 +158,14 @@ int wideToUtf8(DWORD flags, const WCHAR* s, size_t n, Output<char>& out) {
     const size_t remaining = n - begin;
     const bool tail = remaining <= kTail;
     size_t end = tail ? n : begin + std::min(kPiece, remaining - kTail);
-    if (end < n && isHighSurrogate(s[end - 1]) && isLowSurrogate(s[end])) --end;
+    // A pair across the end goes whole into the next piece, or into this
+    // one when it would be all this piece holds.
+    if (end < n && isHighSurrogate(s[end - 1]) && isLowSurrogate(s[end])) {
+      if (end - 1 > begin)
+        --end;
+      else
+        ++end;
+    }
     char tailBytes[kTail * 3];
     char* to = out.next();
     size_t room = to != nullptr ? std::min<size_t>(out.room(), INT32_MAX) : 0;

@@ -124,8 +124,9 @@ TEST(Utf8, RandomTextsWithEverySurrogateEdgeEncodeToWhatDecodesBack) {
     for (char16_t& u : text) u = unit();
     texts.push_back(text);
   }
-  // Across the converter's piece boundary: a pair split there, then a lone
-  // high surrogate there.
+  // Short texts that begin with a pair, and across the converter's piece
+  // boundary: a pair split there, then a lone high surrogate there.
+  for (size_t n = 2; n < 80; ++n) texts.push_back(u"\U0001F600" + std::u16string(n, u'x'));
   std::u16string longText((1 << 20) - 1, u'x');
   texts.push_back(longText + u"\U0001F600" + longText + u'\xD800' + u'y');
   for (const std::u16string& text : texts) {
