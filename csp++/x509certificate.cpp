@@ -22,8 +22,11 @@ std::string nameText(const CERT_NAME_BLOB& name) {
   DWORD size = CertNameToStrA(X509_ASN_ENCODING, &blob, CERT_X500_NAME_STR, nullptr, 0);
   if (size == 0) return std::string();
   std::vector<char> buffer(size);
-  CertNameToStrA(X509_ASN_ENCODING, &blob, CERT_X500_NAME_STR, buffer.data(), size);
-  return std::string(buffer.data(), strnlen(buffer.data(), buffer.size()));
+  // The count written, not the first zero: a zero inside a value must not
+  // hide the rest of the name.
+  DWORD written = CertNameToStrA(X509_ASN_ENCODING, &blob, CERT_X500_NAME_STR, buffer.data(), size);
+  if (written == 0 || written > size) return std::string();
+  return std::string(buffer.data(), written - 1);
 }
 
 std::string timeText(const FILETIME& time) {
@@ -95,11 +98,12 @@ std::string X509Certificate::thumbprint() const {
   std::vector<BYTE> hash(size);
   check(CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID, hash.data(), &size));
   hash.resize(size);
+  static const char kDigits[] = "0123456789ABCDEF";
   std::string text;
-  char digits[3];
+  text.reserve(hash.size() * 2);
   for (BYTE byte : hash) {
-    std::snprintf(digits, sizeof digits, "%02hX", static_cast<unsigned short>(byte));
-    text += digits;
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 0x0F];
   }
   return text;
 }

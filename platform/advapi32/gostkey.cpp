@@ -78,6 +78,19 @@ bool GostPublicKey::sameKeyAs(const GostPublicKey& other) const {
   return curves[0] == curves[1] && x[0].bytes() == x[1].bytes() && y[0].bytes() == y[1].bytes();
 }
 
+Bytes GostPublicKey::identity() const {
+  gnutls_ecc_curve_t curve;
+  gnutls_digest_algorithm_t digest;
+  gnutls_gost_paramset_t paramset;
+  GnutlsDatum x, y;
+  if (gnutls_pubkey_export_gost_raw2(key_.get(), &curve, &digest, &paramset, x.out(), y.out(), 0) < 0)
+    fail(NTE_BAD_PUBLIC_KEY);
+  Bytes out{static_cast<unsigned char>(curve), static_cast<unsigned char>(x.size())};
+  out.insert(out.end(), x.data(), x.data() + x.size());
+  out.insert(out.end(), y.data(), y.data() + y.size());
+  return out;
+}
+
 bool GostPublicKey::verify(const Bytes& digest, const Bytes& rfcSignature) const {
   const gnutls_datum_t hash = borrowedDatum(digest.data(), digest.size());
   const gnutls_datum_t signature = borrowedDatum(rfcSignature.data(), rfcSignature.size());

@@ -92,8 +92,7 @@ HandleTable<ProviderContext>& providerHandles() {
 HCRYPTPROV acquireContainer(const std::string& container, bool silent, bool openKey) {
   if (!containerExists(container)) fail(NTE_BAD_KEYSET);
   auto context = std::make_shared<ProviderContext>(container, silent);
-  const std::string pem = readPrivateKeyFile(container);
-  if (openKey || !isEncryptedPkcs8(pem)) context->privateKey();
+  if (openKey || !isEncryptedPkcs8(readPrivateKeyFile(container))) context->privateKey();
   return providerHandles().add(std::move(context));
 }
 

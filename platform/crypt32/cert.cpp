@@ -23,8 +23,11 @@ namespace tv {
 
 namespace {
 
-struct CertificateContext {
-  CERT_CONTEXT context{};
+}  // namespace
+
+// What decoding a certificate gives, never changed once made: every context
+// made from the same file shares it.
+struct DecodedCertificate {
   CERT_INFO info{};
   Bytes encoded;
   Bytes serial;  // little-endian, as Windows keeps it
@@ -38,6 +41,13 @@ struct CertificateContext {
   std::deque<Bytes> extensionValues;
   std::vector<CERT_EXTENSION> extensions;
   Bytes sha1;
+};
+
+namespace {
+
+struct CertificateContext {
+  CERT_CONTEXT context{};
+  std::shared_ptr<const DecodedCertificate> decoded;
   std::atomic<long> references{1};
   std::shared_ptr<void> store;
   size_t storeIndex = 0;
@@ -108,7 +118,7 @@ Element readElement(const unsigned char* der, size_t size) {
 // SubjectPublicKeyInfo ::= SEQUENCE { algorithm SEQUENCE { OID, parameters
 // ANY OPTIONAL }, subjectPublicKey BIT STRING }: the parameters' DER and the
 // key bits, as CERT_PUBLIC_KEY_INFO holds them.
-void splitPublicKeyInfo(const Bytes& spki, CertificateContext& c, DWORD& unusedBits) {
+void splitPublicKeyInfo(const Bytes& spki, DecodedCertificate& c, DWORD& unusedBits) {
   const unsigned char* p = spki.data();
   Element outer = readElement(p, spki.size());
   const unsigned char* end = p + outer.total();
@@ -123,7 +133,7 @@ void splitPublicKeyInfo(const Bytes& spki, CertificateContext& c, DWORD& unusedB
   c.publicKey.assign(p + bits.header + 1, p + bits.total());
 }
 
-void readPublicKey(gnutls_x509_crt_t crt, CertificateContext& c) {
+void readPublicKey(gnutls_x509_crt_t crt, DecodedCertificate& c) {
   c.publicKeyOid = readOid(gnutls_x509_crt_get_pk_oid, crt);
   c.info.SubjectPublicKeyInfo.Algorithm.pszObjId = c.publicKeyOid.data();
   // An algorithm GnuTLS does not know still makes a context; only the key's
@@ -147,7 +157,7 @@ void readPublicKey(gnutls_x509_crt_t crt, CertificateContext& c) {
   c.info.SubjectPublicKeyInfo.PublicKey.pbData = c.publicKey.data();
 }
 
-void readExtensions(gnutls_x509_crt_t crt, CertificateContext& c) {
+void readExtensions(gnutls_x509_crt_t crt, DecodedCertificate& c) {
   std::vector<BOOL> critical;
   for (unsigned index = 0;; ++index) {
     char oid[128];
@@ -176,8 +186,8 @@ Bytes rawName(int (*get)(gnutls_x509_crt_t, gnutls_datum_t*), gnutls_x509_crt_t 
   return name.bytes();
 }
 
-std::unique_ptr<CertificateContext> decode(const BYTE* encoded, size_t size) {
-  auto c = std::make_unique<CertificateContext>();
+std::shared_ptr<DecodedCertificate> decode(const BYTE* encoded, size_t size) {
+  auto c = std::make_shared<DecodedCertificate>();
   c->encoded.assign(encoded, encoded + size);
   X509Crt crt;
   gnutls_datum_t der = borrowedDatum(c->encoded.data(), c->encoded.size());
@@ -211,11 +221,6 @@ std::unique_ptr<CertificateContext> decode(const BYTE* encoded, size_t size) {
   c->sha1.resize(20);
   if (gnutls_hash_fast(GNUTLS_DIG_SHA1, c->encoded.data(), c->encoded.size(), c->sha1.data()) < 0)
     fail(static_cast<DWORD>(NTE_FAIL));
-
-  c->context.dwCertEncodingType = X509_ASN_ENCODING;
-  c->context.pbCertEncoded = c->encoded.data();
-  c->context.cbCertEncoded = static_cast<DWORD>(c->encoded.size());
-  c->context.pCertInfo = &c->info;
   return c;
 }
 
@@ -244,16 +249,29 @@ DWORD asn1Error(int gnutlsCode) {
   }
 }
 
-PCCERT_CONTEXT createCertificateContext(const BYTE* encoded, size_t size) {
+std::shared_ptr<const DecodedCertificate> decodeCertificate(const BYTE* encoded, size_t size) {
   if (size == 0) fail(static_cast<DWORD>(CRYPT_E_ASN1_EOD));
   require(encoded != nullptr, static_cast<DWORD>(E_INVALIDARG));
   require(size <= 0x7FFFFFFF, static_cast<DWORD>(CRYPT_E_ASN1_LARGE));
-  std::unique_ptr<CertificateContext> c;
   try {
-    c = decode(encoded, size);
+    return decode(encoded, size);
   } catch (const GnutlsFailure& failure) {
     fail(asn1Error(failure.code));
   }
+}
+
+PCCERT_CONTEXT createCertificateContext(const BYTE* encoded, size_t size) {
+  return createCertificateContext(decodeCertificate(encoded, size));
+}
+
+PCCERT_CONTEXT createCertificateContext(std::shared_ptr<const DecodedCertificate> decoded) {
+  auto c = std::make_unique<CertificateContext>();
+  c->context.dwCertEncodingType = X509_ASN_ENCODING;
+  c->context.pbCertEncoded = const_cast<BYTE*>(decoded->encoded.data());
+  c->context.cbCertEncoded = static_cast<DWORD>(decoded->encoded.size());
+  // The platform's records are read-only to callers; one copy serves all.
+  c->context.pCertInfo = const_cast<CERT_INFO*>(&decoded->info);
+  c->decoded = std::move(decoded);
   Registry& r = registry();
   std::lock_guard<std::mutex> guard(r.lock);
   PCCERT_CONTEXT context = &c->context;
@@ -284,7 +302,7 @@ void releaseCertificateContext(PCCERT_CONTEXT context) {
 
 void requireCertificateContext(PCCERT_CONTEXT context) { lookup(context); }
 
-const Bytes& certificateSha1(PCCERT_CONTEXT context) { return lookup(context).sha1; }
+const Bytes& certificateSha1(PCCERT_CONTEXT context) { return lookup(context).decoded->sha1; }
 
 void attachToStore(PCCERT_CONTEXT context, HCERTSTORE store, std::shared_ptr<void> keepAlive, size_t index) {
   CertificateContext& c = lookup(context);

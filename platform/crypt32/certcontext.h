@@ -16,9 +16,16 @@ using Bytes = std::vector<BYTE>;
 // reports as a decoding error.
 DWORD asn1Error(int gnutlsCode);
 
-// A new context holding a copy of the DER encoding, with one reference.
-// Throws Win32Failure with a CRYPT_E_ASN1_* code when the bytes are not a
+// A decoded certificate: a copy of the DER encoding and the records made
+// from it, never changed afterwards, so that contexts may share it. Throws
+// Win32Failure with a CRYPT_E_ASN1_* code when the bytes are not a
 // certificate.
+struct DecodedCertificate;
+std::shared_ptr<const DecodedCertificate> decodeCertificate(const BYTE* encoded, size_t size);
+
+// A new context on a decoded certificate, with one reference.
+PCCERT_CONTEXT createCertificateContext(std::shared_ptr<const DecodedCertificate> decoded);
+// The same for DER bytes, decoded here.
 PCCERT_CONTEXT createCertificateContext(const BYTE* encoded, size_t size);
 
 // One more reference; the same pointer.

@@ -5,7 +5,6 @@
 // for values that are not strings. The A forms write the wide text once
 // and convert it to the thread's ANSI code page.
 #include "crypt32/certcontext.h"
-#include "internal/gnutls_handles.h"
 #include "internal/utf.h"
 #include "internal/win32call.h"
 
@@ -13,7 +12,10 @@
 #include <wincrypt.h>
 #include <winnls.h>
 
+#include <libtasn1.h>
+
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <map>
 
@@ -44,38 +46,65 @@ enum : unsigned char {
   kBmpString = 0x1E,
 };
 
+// One DER element inside [begin, end): its tag byte, where its contents
+// begin and where it ends. libtasn1 checks that the length fits.
+struct Element {
+  unsigned char tag;
+  const unsigned char* contents;
+  const unsigned char* end;
+};
+
+Element readElement(const unsigned char* begin, const unsigned char* end) {
+  if (begin == end) fail(static_cast<DWORD>(CRYPT_E_ASN1_EOD));
+  const int available = static_cast<int>(std::min<ptrdiff_t>(end - begin, INT_MAX));
+  unsigned char tagClass = 0;
+  int tagSize = 0;
+  unsigned long tag = 0;
+  if (asn1_get_tag_der(begin, available, &tagClass, &tagSize, &tag) != ASN1_SUCCESS)
+    fail(static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+  int lengthSize = 0;
+  const long length = asn1_get_length_der(begin + tagSize, available - tagSize, &lengthSize);
+  if (length == -4) fail(static_cast<DWORD>(CRYPT_E_ASN1_EOD));
+  if (length < 0) fail(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
+  const unsigned char* contents = begin + tagSize + lengthSize;
+  return Element{begin[0], contents, contents + length};
+}
+
+Element readElement(const unsigned char* begin, const unsigned char* end, unsigned char expectedTag) {
+  Element element = readElement(begin, end);
+  if (element.tag != expectedTag) fail(static_cast<DWORD>(CRYPT_E_ASN1_BADTAG));
+  return element;
+}
+
+// Name ::= SEQUENCE OF SET OF SEQUENCE { type OID, value ANY }, read in one
+// pass: the cost grows with the name's size and nothing else.
 std::vector<Rdn> decodeName(const CERT_NAME_BLOB& blob) {
   if (blob.cbData == 0) fail(static_cast<DWORD>(CRYPT_E_ASN1_EOD));
   require(blob.pbData != nullptr, static_cast<DWORD>(E_INVALIDARG));
-  gnutls_datum_t der = borrowedDatum(blob.pbData, blob.cbData);
-  X509Dn dn;
-  if (int result = gnutls_x509_dn_import(dn, &der); result < 0) fail(asn1Error(result));
+  const unsigned char* const blobEnd = blob.pbData + blob.cbData;
+  const Element name = readElement(blob.pbData, blobEnd, 0x30);
+  if (name.end != blobEnd) fail(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
 
   std::vector<Rdn> rdns;
-  std::map<std::string, unsigned> occurrences;  // GnuTLS finds a value's DER by OID and occurrence
-  for (int r = 0;; ++r) {
+  for (const unsigned char* r = name.contents; r != name.end;) {
+    const Element set = readElement(r, name.end, 0x31);
+    if (set.contents == set.end) fail(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));  // an RDN has a value
     Rdn rdn;
-    for (int a = 0;; ++a) {
-      gnutls_x509_ava_st ava{};
-      int result = gnutls_x509_dn_get_rdn_ava(dn, r, a, &ava);
-      if (result == GNUTLS_E_ASN1_ELEMENT_NOT_FOUND) break;
-      if (result < 0) fail(asn1Error(result));
-      Attribute attribute;
-      attribute.oid.assign(reinterpret_cast<const char*>(ava.oid.data),
-                           strnlen(reinterpret_cast<const char*>(ava.oid.data), ava.oid.size));
-      attribute.contents.assign(ava.value.data, ava.value.data + ava.value.size);
-      size_t size = 0;
-      unsigned index = occurrences[attribute.oid]++;
-      result = gnutls_x509_rdn_get_by_oid(&der, attribute.oid.c_str(), index, 1, nullptr, &size);
-      if (result != GNUTLS_E_SHORT_MEMORY_BUFFER && result < 0) fail(asn1Error(result));
-      attribute.element.resize(size);
-      result = gnutls_x509_rdn_get_by_oid(&der, attribute.oid.c_str(), index, 1, attribute.element.data(), &size);
-      if (result < 0 || size == 0) fail(asn1Error(result));
-      attribute.element.resize(size);
-      rdn.push_back(std::move(attribute));
+    for (const unsigned char* a = set.contents; a != set.end;) {
+      const Element sequence = readElement(a, set.end, 0x30);
+      const Element type = readElement(sequence.contents, sequence.end, 0x06);
+      const Element value = readElement(type.end, sequence.end);
+      if (value.end != sequence.end) fail(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
+      char oid[256];
+      int oidSize = 0;
+      if (asn1_get_object_id_der(sequence.contents + 1, static_cast<int>(type.end - sequence.contents - 1), &oidSize,
+                                 oid, sizeof oid) != ASN1_SUCCESS)
+        fail(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
+      rdn.push_back(Attribute{oid, Bytes(type.end, value.end), Bytes(value.contents, value.end)});
+      a = sequence.end;
     }
-    if (rdn.empty()) break;
     rdns.push_back(std::move(rdn));
+    r = set.end;
   }
   return rdns;
 }
@@ -191,7 +220,7 @@ std::u16string quoted(const std::u16string& value) {
   return out + u"\"";
 }
 
-std::u16string nameToWide(const CERT_NAME_BLOB& blob, DWORD strType) {
+std::u16string renderName(const CERT_NAME_BLOB& blob, DWORD strType) {
   std::vector<Rdn> rdns = decodeName(blob);
   DWORD type = strType & 0xFFFF;
   if (type != CERT_SIMPLE_NAME_STR && type != CERT_OID_NAME_STR && type != CERT_X500_NAME_STR)
@@ -219,6 +248,25 @@ std::u16string nameToWide(const CERT_NAME_BLOB& blob, DWORD strType) {
       text += isString && !(strType & CERT_NAME_STR_NO_QUOTING_FLAG) ? quoted(value) : value;
     }
   }
+  return text;
+}
+
+// Callers ask twice for each name, once for the size and once for the text:
+// the thread's last name is kept, so that it is read only once.
+std::u16string nameToWide(const CERT_NAME_BLOB& blob, DWORD strType) {
+  struct LastName {
+    Bytes encoded;
+    DWORD strType = 0;
+    std::u16string text;
+  };
+  thread_local LastName last;
+  if (blob.pbData != nullptr && strType == last.strType && blob.cbData == last.encoded.size() && blob.cbData != 0 &&
+      std::memcmp(blob.pbData, last.encoded.data(), blob.cbData) == 0)
+    return last.text;
+  std::u16string text = renderName(blob, strType);
+  last.encoded.assign(blob.pbData, blob.pbData + blob.cbData);
+  last.strType = strType;
+  last.text = text;
   return text;
 }
 

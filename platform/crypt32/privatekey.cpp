@@ -7,7 +7,7 @@
 #include <libtasn1.h>
 
 #include "internal/gostkey.h"
-#include "internal/keycontainer.h"
+#include "internal/keyindex.h"
 #include "internal/keyhandles.h"
 #include "internal/provider.h"
 #include "internal/win32call.h"
@@ -18,19 +18,6 @@ namespace {
 
 constexpr DWORD kKnownAcquireFlags =
     CRYPT_ACQUIRE_CACHE_FLAG | CRYPT_ACQUIRE_USE_PROV_INFO_FLAG | CRYPT_ACQUIRE_COMPARE_KEY_FLAG | CRYPT_ACQUIRE_SILENT_FLAG;
-
-// The container holding the certificate's key; fails with
-// CRYPT_E_NO_KEY_PROPERTY when there is none.
-std::string findContainer(const GostPublicKey& certificateKey) {
-  for (const std::string& name : listContainers()) {
-    try {
-      if (GostPublicKey::fromSpki(readPublicKeyFile(name)).sameKeyAs(certificateKey)) return name;
-    } catch (const Win32Failure&) {
-      // A container with an unreadable or foreign public key is not this one.
-    }
-  }
-  fail(CRYPT_E_NO_KEY_PROPERTY);
-}
 
 void append(Bytes& out, const unsigned char* data, size_t size) { out.insert(out.end(), data, data + size); }
 
@@ -88,7 +75,7 @@ WINCRYPT32API BOOL WINAPI CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert
     require(pCert->pbCertEncoded != nullptr && pCert->cbCertEncoded != 0);
     if ((dwFlags & ~kKnownAcquireFlags) != 0) fail(NTE_BAD_FLAGS);
     const GostPublicKey certificateKey = GostPublicKey::fromCertificate(pCert->pbCertEncoded, pCert->cbCertEncoded);
-    const std::string container = findContainer(certificateKey);
+    const std::string container = findKeyContainer(certificateKey);
     // The key is opened now, so that a missing PIN fails the acquisition.
     *phCryptProvOrNCryptKey = acquireContainer(container, (dwFlags & CRYPT_ACQUIRE_SILENT_FLAG) != 0, true);
     if (pdwKeySpec != nullptr) *pdwKeySpec = AT_KEYEXCHANGE;

@@ -12,10 +12,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
+#include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
 #include <optional>
+#include <sys/stat.h>
 #include <unordered_map>
 
 namespace tv {
@@ -107,14 +111,34 @@ std::optional<std::string> findStoreFolder(const std::string& location, const st
   return location + "/" + (exact != matches.end() ? *exact : matches.front());
 }
 
-std::vector<std::string> filesInOrder(const std::string& folder) {
-  std::error_code error;
-  std::vector<std::string> files;
-  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    std::error_code ignored;
-    if (it->is_regular_file(ignored)) files.push_back(it->path().string());
+// A regular file of a store folder and what identifies its content.
+struct StoreFile {
+  std::string name;
+  dev_t device;
+  ino_t inode;
+  off_t size;
+  timespec modified;
+
+  bool sameContentAs(const StoreFile& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
   }
-  std::sort(files.begin(), files.end());
+};
+
+// The regular files of a folder (symbolic links followed), in name order.
+std::vector<StoreFile> filesInOrder(const std::string& folder) {
+  std::vector<StoreFile> files;
+  DIR* directory = opendir(folder.c_str());
+  if (directory == nullptr) return files;
+  const int fd = dirfd(directory);
+  while (const dirent* entry = readdir(directory)) {
+    if (entry->d_type != DT_REG && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN) continue;
+    struct stat info;
+    if (fstatat(fd, entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
+    files.push_back(StoreFile{entry->d_name, info.st_dev, info.st_ino, info.st_size, info.st_mtim});
+  }
+  closedir(directory);
+  std::sort(files.begin(), files.end(), [](const StoreFile& a, const StoreFile& b) { return a.name < b.name; });
   return files;
 }
 
@@ -165,32 +189,89 @@ std::vector<Bytes> encodingsIn(const std::string& bytes) {
   return encodings;
 }
 
-// Contexts for every certificate of a file, or none when any of them does
-// not decode.
-std::vector<PCCERT_CONTEXT> contextsOf(const std::string& bytes) {
-  std::vector<PCCERT_CONTEXT> contexts;
+// Every certificate of a file, decoded, or none when any of them does not
+// decode.
+std::vector<std::shared_ptr<const DecodedCertificate>> certificatesIn(const std::string& bytes) {
+  std::vector<std::shared_ptr<const DecodedCertificate>> certificates;
   try {
-    for (const Bytes& der : encodingsIn(bytes)) contexts.push_back(createCertificateContext(der.data(), der.size()));
+    for (const Bytes& der : encodingsIn(bytes)) certificates.push_back(decodeCertificate(der.data(), der.size()));
   } catch (const Win32Failure&) {
-    for (PCCERT_CONTEXT context : contexts) releaseCertificateContext(context);
-    contexts.clear();
-  } catch (...) {
-    for (PCCERT_CONTEXT context : contexts) releaseCertificateContext(context);
-    throw;
+    certificates.clear();
   }
-  return contexts;
+  return certificates;
 }
 
+// What the files of the store folders held when last read, so that opening
+// a store decodes only the files that changed since. A file is read again
+// when its device, inode, size or modification time differ, and while its
+// modification time is too recent to tell a later write in the same clock
+// tick apart.
+class DecodedFiles {
+ public:
+  struct Entry {
+    StoreFile file;
+    bool settled = false;  // modified well before it was read
+    std::vector<std::shared_ptr<const DecodedCertificate>> certificates;  // empty: not a certificate file
+  };
+
+  static DecodedFiles& instance() {
+    static auto* files = new DecodedFiles;  // never destroyed, like the contexts
+    return *files;
+  }
+
+  // The folder's files in name order with their certificates; the folder's
+  // remembered entries become exactly these.
+  std::vector<std::shared_ptr<const Entry>> read(const std::string& folder) {
+    std::vector<std::shared_ptr<const Entry>> previous;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      previous = folders_[folder];
+    }
+    std::vector<std::shared_ptr<const Entry>> entries;
+    auto known = previous.begin();  // both lists are in name order
+    for (StoreFile& file : filesInOrder(folder)) {
+      while (known != previous.end() && (*known)->file.name < file.name) ++known;
+      if (known != previous.end() && (*known)->settled && (*known)->file.name == file.name &&
+          (*known)->file.sameContentAs(file)) {
+        entries.push_back(*known);
+        continue;
+      }
+      auto entry = std::make_shared<Entry>();
+      entry->settled = isSettled(file.modified);
+      entry->file = std::move(file);
+      std::optional<std::string> bytes = readSmallFile(folder + "/" + entry->file.name);
+      if (bytes) entry->certificates = certificatesIn(*bytes);
+      entries.push_back(std::move(entry));
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    folders_[folder] = entries;
+    return entries;
+  }
+
+ private:
+  static bool isSettled(const timespec& modified) {
+    constexpr time_t kClockTick = 2;  // seconds: the coarsest file time stamps in use
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return modified.tv_sec + kClockTick < now.tv_sec;
+  }
+
+  std::mutex lock_;
+  std::map<std::string, std::vector<std::shared_ptr<const Entry>>> folders_;
+};
+
 void loadFolder(const std::string& folder, HCERTSTORE handle, const std::shared_ptr<StoreRecord>& record) {
-  for (const std::string& path : filesInOrder(folder)) {
-    std::optional<std::string> bytes = readSmallFile(path);
-    std::vector<PCCERT_CONTEXT> contexts = bytes ? contextsOf(*bytes) : std::vector<PCCERT_CONTEXT>{};
-    if (contexts.empty()) {
-      OutputDebugStringA(("crypt32: skipped " + path + ": not a certificate file").c_str());
+  const auto entries = DecodedFiles::instance().read(folder);
+  size_t count = 0;
+  for (const auto& entry : entries) count += entry->certificates.size();
+  record->certificates.reserve(count);
+  for (const auto& entry : entries) {
+    if (entry->certificates.empty()) {
+      OutputDebugStringA(("crypt32: skipped " + folder + "/" + entry->file.name + ": not a certificate file").c_str());
       continue;
     }
-    record->certificates.reserve(record->certificates.size() + contexts.size());
-    for (PCCERT_CONTEXT context : contexts) {
+    for (const auto& decoded : entry->certificates) {
+      PCCERT_CONTEXT context = createCertificateContext(decoded);
       attachToStore(context, handle, record, record->certificates.size());
       record->certificates.push_back(context);
     }

@@ -28,6 +28,9 @@ class GostPublicKey {
   static GostPublicKey fromCertificate(const BYTE* der, DWORD size);
 
   bool sameKeyAs(const GostPublicKey& other) const;
+  // Bytes equal for two keys exactly when sameKeyAs holds: the curve and
+  // the point.
+  Bytes identity() const;
   bool verify(const Bytes& digest, const Bytes& rfcSignature) const;
 
  private:

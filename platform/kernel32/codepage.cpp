@@ -1,11 +1,12 @@
-// kernel32: MultiByteToWideChar and WideCharToMultiByte. UTF-8 is converted
-// here directly (it carries every text that is signed); the thread's ANSI
+// kernel32: MultiByteToWideChar and WideCharToMultiByte. UTF-8 is decoded
+// here and encoded by ICU (it carries every text that is signed); the thread's ANSI
 // code page is the character set of the thread's locale, read through iconv.
 #include "internal/codepage.h"
 #include "internal/win32call.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -19,6 +20,8 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include <unicode/ustring.h>
 
 namespace {
 
@@ -39,15 +42,23 @@ class Output {
     if (++count_ > static_cast<size_t>(INT_MAX)) tv::fail(ERROR_ARITHMETIC_OVERFLOW);
   }
 
-  // A run of characters below 0x80, which every converter here copies
-  // unchanged: one bounds check for the run instead of one per character.
-  template <class Source>
-  void putAscii(const Source* run, size_t length) {
+  // Where the next characters go (null when only counting) and how many fit.
+  Char* next() const { return capacity_ != 0 ? buffer_ + count_ : nullptr; }
+  size_t room() const { return capacity_ - count_; }
+
+  // A run of characters, with one bounds check for the run.
+  void putRun(const Char* run, size_t length) {
     if (capacity_ != 0) {
       if (capacity_ - count_ < length) tv::fail(ERROR_INSUFFICIENT_BUFFER);
-      Char* to = buffer_ + count_;
-      for (size_t i = 0; i < length; ++i) to[i] = static_cast<Char>(run[i]);
+      std::memcpy(buffer_ + count_, run, length * sizeof(Char));
     }
+    count_ += length;
+    if (count_ > static_cast<size_t>(INT_MAX)) tv::fail(ERROR_ARITHMETIC_OVERFLOW);
+  }
+
+  // Counts characters that a converter wrote at next() itself.
+  void advance(size_t length) {
+    if (capacity_ != 0 && capacity_ - count_ < length) tv::fail(ERROR_INSUFFICIENT_BUFFER);
     count_ += length;
     if (count_ > static_cast<size_t>(INT_MAX)) tv::fail(ERROR_ARITHMETIC_OVERFLOW);
   }
@@ -130,56 +141,52 @@ int utf8ToWide(DWORD flags, const unsigned char* s, size_t n, Output<WCHAR>& out
   return out.count();
 }
 
-// The count of leading characters below 0x80, tested four at a time: texts
-// to sign are mostly ASCII and can be megabytes long.
-size_t asciiPrefix(const WCHAR* s, size_t n) {
-  size_t k = 0;
-  for (; k + 4 <= n; k += 4) {
-    uint64_t four;
-    std::memcpy(&four, s + k, sizeof four);
-    if (four & 0xFF80FF80FF80FF80ull) break;
-  }
-  while (k < n && s[k] < 0x80) ++k;
-  return k;
-}
-
+// ICU converts; it takes 32-bit lengths, so the text goes in pieces, none
+// ending between the two halves of a surrogate pair. A lone surrogate
+// becomes U+FFFD; with WC_ERR_INVALID_CHARS the call fails, after converting
+// the rest as Windows does.
+//
+// ICU ends its output with a zero when there is room: inside the text the
+// next piece writes over it, and the last few units go through a buffer of
+// our own, so that no byte past the converted count changes.
 int wideToUtf8(DWORD flags, const WCHAR* s, size_t n, Output<char>& out) {
   tv::require((flags & ~WC_ERR_INVALID_CHARS) == 0, ERROR_INVALID_FLAGS);
+  constexpr size_t kPiece = 1 << 20;
+  constexpr size_t kTail = 64;
   bool invalid = false;
-  for (size_t i = 0; i < n; ++i) {
-    const size_t ascii = asciiPrefix(s + i, n - i);
-    if (ascii != 0) {
-      out.putAscii(s + i, ascii);
-      i += ascii;
-      if (i == n) break;
+  for (size_t begin = 0; begin < n;) {
+    const size_t remaining = n - begin;
+    const bool tail = remaining <= kTail;
+    size_t end = tail ? n : begin + std::min(kPiece, remaining - kTail);
+    // A pair across the end goes whole into the next piece, or into this
+    // one when it would be all this piece holds.
+    if (end < n && isHighSurrogate(s[end - 1]) && isLowSurrogate(s[end])) {
+      if (end - 1 > begin)
+        --end;
+      else
+        ++end;
     }
-    char32_t c = s[i];
-    if (isSurrogate(s[i])) {
-      if (isHighSurrogate(s[i]) && i + 1 < n && isLowSurrogate(s[i + 1])) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-        ++i;
-      } else {
-        // A lone surrogate becomes U+FFFD; with WC_ERR_INVALID_CHARS the call
-        // fails, after converting the rest as Windows does.
-        invalid = true;
-        c = kReplacement;
-      }
+    char tailBytes[kTail * 3];
+    char* to = out.next();
+    size_t room = to != nullptr ? std::min<size_t>(out.room(), INT32_MAX) : 0;
+    if (tail && to != nullptr) {
+      to = tailBytes;
+      room = sizeof tailBytes;
     }
-    if (c < 0x80) {
-      out.put(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.put(static_cast<char>(0xC0 | (c >> 6)));
-      out.put(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.put(static_cast<char>(0xE0 | (c >> 12)));
-      out.put(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.put(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.put(static_cast<char>(0xF0 | (c >> 18)));
-      out.put(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.put(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.put(static_cast<char>(0x80 | (c & 0x3F)));
-    }
+    int32_t written = 0;
+    int32_t substitutions = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strToUTF8WithSub(to, static_cast<int32_t>(room), &written, s + begin, static_cast<int32_t>(end - begin),
+                       kReplacement, &substitutions, &status);
+    if (status == U_BUFFER_OVERFLOW_ERROR && to == nullptr) status = U_ZERO_ERROR;  // only counting
+    if (status == U_BUFFER_OVERFLOW_ERROR) tv::fail(ERROR_INSUFFICIENT_BUFFER);
+    if (U_FAILURE(status)) tv::fail(ERROR_GEN_FAILURE);
+    if (to == tailBytes)
+      out.putRun(tailBytes, static_cast<size_t>(written));
+    else
+      out.advance(static_cast<size_t>(written));
+    invalid = invalid || substitutions != 0;
+    begin = end;
   }
   if (invalid && (flags & WC_ERR_INVALID_CHARS)) tv::fail(ERROR_NO_UNICODE_TRANSLATION);
   return out.count();

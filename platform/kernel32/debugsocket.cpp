@@ -5,9 +5,12 @@
 
 #include <tvplatform.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -40,6 +43,42 @@ bool folderChecked(const std::string& folder) {
   return true;
 }
 
+// After a send finds no viewer at a path, sends to that path pause for a
+// moment: tracing with nobody listening then costs a clock read, and a
+// viewer that starts receives everything written from this long after.
+constexpr std::chrono::milliseconds kQuietPeriod(20);
+
+struct Quiet {
+  std::mutex lock;
+  std::string path;
+  long long until = 0;  // nanoseconds of the monotonic clock
+};
+
+// The coarse clock (a few milliseconds' steps) is the cheapest to read.
+long long nowNanoseconds() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+Quiet& quiet() {
+  static auto* instance = new Quiet;  // kept for tracing from static destructors
+  return *instance;
+}
+
+bool isQuiet(const std::string& path) {
+  Quiet& q = quiet();
+  std::lock_guard<std::mutex> guard(q.lock);
+  return q.path == path && nowNanoseconds() < q.until;
+}
+
+void startQuiet(const std::string& path) {
+  Quiet& q = quiet();
+  std::lock_guard<std::mutex> guard(q.lock);
+  q.path = path;
+  q.until = nowNanoseconds() + std::chrono::nanoseconds(kQuietPeriod).count();
+}
+
 }  // namespace
 
 namespace tv {
@@ -48,8 +87,11 @@ std::string debugSocketPath() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime != nullptr && runtime[0] == '/') return std::string(runtime) + "/tellvane-debug.sock";
   // The system's temporary folder, not $TMPDIR: every process of the user
-  // must meet the viewer at the same place.
-  return std::string(P_tmpdir) + "/tellvane-" + std::to_string(getuid()) + "/debug.sock";
+  // must meet the viewer at the same place. Made once: asking for the user
+  // costs a system call, more than the rest of a trace line.
+  static const std::string* fallback =
+      new std::string(std::string(P_tmpdir) + "/tellvane-" + std::to_string(getuid()) + "/debug.sock");
+  return *fallback;
 }
 
 bool debugSocketFolderIsPrivate(const std::string& socketPath) {
@@ -60,18 +102,26 @@ bool debugSocketFolderIsPrivate(const std::string& socketPath) {
 
 void sendDebugDatagram(const char* text) {
   const std::string path = debugSocketPath();
+  if (isQuiet(path)) return;
   sockaddr_un address{};
   if (path.size() >= sizeof(address.sun_path)) return;
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   const int fd = senderSocket();
-  if (fd < 0 || !folderChecked(folderOf(path))) return;
+  if (fd < 0) return;
+  if (!folderChecked(folderOf(path))) {
+    startQuiet(path);  // no viewer can be there
+    return;
+  }
   size_t length = std::strlen(text);
   do {
     const size_t piece = length < kMaxDatagram ? length : kMaxDatagram;
     if (sendto(fd, text, piece, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address),
-               sizeof(address)) < 0)
+               sizeof(address)) < 0) {
+      // A full queue is a slow viewer, not a missing one.
+      if (errno == ENOENT || errno == ECONNREFUSED) startQuiet(path);
       return;
+    }
     text += piece;
     length -= piece;
   } while (length > 0);

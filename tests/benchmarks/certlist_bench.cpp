@@ -1,57 +1,98 @@
-// The cost of listing the personal store: every call opens the store (reads
-// and decodes every file), describes each certificate and builds the
-// envelope; and of a search by thumbprint, which reads the whole store too.
-#include "csp++/certificatestore.h"
-#include "common/wide.h"
+// The cost of listing the personal store, side by side (see sidebyside.h)
+// with GnuTLS reading the same files and writing each certificate's subject
+// and issuer as text; and of one trace line when nobody views the trace.
 #include "shared/clientcrypto.h"
 
+#include "sidebyside.h"
 #include "support/certfactory.h"
 #include "support/tempprefix.h"
 
-#include <benchmark/benchmark.h>
+#include <windows.h>
 
+#include <benchmark/benchmark.h>
+#include <gnutls/x509.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
-// A personal store of `count` GOST certificates; returns the last one's thumbprint.
-std::string fillStore(const tvtest::TempPrefix& prefix, int count) {
-  std::string last;
-  for (int i = 0; i < count; ++i) {
+// A personal store of `count` GOST certificates with Russian names, dated
+// an hour back; returns the files' paths.
+std::vector<std::string> fillStore(const tvtest::TempPrefix& prefix, int count) {
+  static std::vector<tvtest::Bytes> made;
+  while (made.size() < static_cast<size_t>(count)) {
     tvtest::CertificateOptions options;
+    const std::string number = std::to_string(made.size());
     options.subject = tvtest::Name{{tvtest::textAttribute("2.5.4.6", "RU"),
                                     tvtest::textAttribute("2.5.4.10", "ООО \"Ромашка\""),
-                                    tvtest::textAttribute("2.5.4.3", "Иванов Иван " + std::to_string(i))},
+                                    tvtest::textAttribute("2.5.4.3", "Иванов Иван " + number)},
                                    {}};
     options.issuer = tvtest::commonName("Test CA");
-    tvtest::Bytes der = tvtest::makeCertificate(options).der;
-    tvtest::installCertificate(prefix.path(), std::to_string(i) + ".der", der);
-    last = tvtest::sha1Hex(der);
+    made.push_back(tvtest::makeCertificate(options).der);
   }
-  return last;
+  std::vector<std::string> paths;
+  for (int i = 0; i < count; ++i) {
+    paths.push_back(tvtest::installCertificate(prefix.path(), std::to_string(10000 + i) + ".der", made[i]));
+    const timespec anHourAgo{time(nullptr) - 3600, 0};
+    const timespec times[2] = {anHourAgo, anHourAgo};
+    utimensat(AT_FDCWD, paths.back().c_str(), times, 0);
+  }
+  return paths;
+}
+
+// GnuTLS alone: each file read and imported, its subject and issuer as text.
+void listDirectly(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    const std::string der = content.str();
+    gnutls_x509_crt_t crt;
+    gnutls_x509_crt_init(&crt);
+    const gnutls_datum_t data = {reinterpret_cast<unsigned char*>(const_cast<char*>(der.data())),
+                                 static_cast<unsigned>(der.size())};
+    if (gnutls_x509_crt_import(crt, &data, GNUTLS_X509_FMT_DER) < 0) throw std::runtime_error("import");
+    gnutls_datum_t subject{}, issuer{};
+    gnutls_x509_crt_get_dn3(crt, &subject, 0);
+    gnutls_x509_crt_get_issuer_dn3(crt, &issuer, 0);
+    benchmark::DoNotOptimize(subject.data);
+    gnutls_free(subject.data);
+    gnutls_free(issuer.data);
+    gnutls_x509_crt_deinit(crt);
+  }
 }
 
 void CertificateListEnvelope(benchmark::State& state) {
   tvtest::TempPrefix prefix;
-  fillStore(prefix, static_cast<int>(state.range(0)));
-  for (auto _ : state) {
-    BSTR envelope = nullptr;
-    ClientCrypto().getCertListAsJson(nullptr, &envelope);
-    benchmark::DoNotOptimize(envelope);
-    SysFreeString(envelope);
-  }
-  state.SetItemsProcessed(state.iterations() * state.range(0));
+  const std::vector<std::string> paths = fillStore(prefix, static_cast<int>(state.range(0)));
+  tvbench::sideBySide(
+      state,
+      [] {
+        BSTR envelope = nullptr;
+        if (ClientCrypto().getCertListAsJson(nullptr, &envelope) != S_OK) throw std::runtime_error("list");
+        SysFreeString(envelope);
+      },
+      [&] { listDirectly(paths); });
 }
-BENCHMARK(CertificateListEnvelope)->Arg(1)->Arg(10)->Arg(100);
+BENCHMARK(CertificateListEnvelope)
+    ->ArgName("certificates")
+    ->Arg(1)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 
-void FindLastCertificateByThumbprint(benchmark::State& state) {
-  tvtest::TempPrefix prefix;
-  std::string thumbprint = fillStore(prefix, static_cast<int>(state.range(0)));
-  for (auto _ : state) {
-    Crypto::CertificateStore store(WSTR("My"), false, true);
-    benchmark::DoNotOptimize(store.findByThumbprint(thumbprint));
-  }
+void TraceLineWithoutViewer(benchmark::State& state) {
+  for (auto _ : state) OutputDebugStringA("CspContext::~CspContext");
 }
-BENCHMARK(FindLastCertificateByThumbprint)->Arg(10)->Arg(100);
+BENCHMARK(TraceLineWithoutViewer);
 
 }  // namespace

@@ -65,9 +65,4 @@ void cp1251ToWide(benchmark::State& state) {
 }
 BENCHMARK(cp1251ToWide);
 
-void debugOutputWithoutListener(benchmark::State& state) {
-  for (auto _ : state) OutputDebugStringA("CspContext::~CspContext");
-}
-BENCHMARK(debugOutputWithoutListener);
-
 }  // namespace

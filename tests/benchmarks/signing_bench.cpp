@@ -1,10 +1,13 @@
 // Signing through the component against GnuTLS doing the same work
-// directly, side by side in one process:
-//  - signString of a 1 MiB text against hashing and signing its UTF-8 bytes;
+// directly, side by side in one process (see sidebyside.h):
+//  - signString of 1 MiB (as UTF-8) of four kinds of text against hashing
+//    and signing those UTF-8 bytes, and its peak memory on a 64 MiB text;
 //  - signHash from end to end (store, search, key, signature) against
-//    loading the key from its file and signing the digest.
+//    loading the key from its file and signing the digest, with 1 to 1,000
+//    certificates in the personal store.
 #include <oleauto.h>
 #include <tvplatform.h>
+#include <windows.h>
 
 #include <benchmark/benchmark.h>
 #include <gnutls/abstract.h>
@@ -12,39 +15,25 @@
 #include <gnutls/x509.h>
 #include <nettle/base64.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "shared/clientcrypto.h"
+#include "sidebyside.h"
 #include "support/certfactory.h"
 #include "support/gostsigning.h"
 #include "support/tempprefix.h"
 
 namespace {
-
-// One prefix with one certificate and its key for the whole run.
-struct Setup {
-  tvtest::TempPrefix prefix;
-  tvtest::ScopedPinentry noPinentry;
-  tvtest::TestCertificate certificate = tvtest::makeCertificate();
-  std::string thumbprint = tvtest::sha1Hex(certificate.der);
-  std::string text = std::string(1 << 20, 'x');
-  std::u16string wideText = std::u16string(1 << 20, u'x');
-
-  Setup() {
-    tvtest::installCertificate(prefix.path(), "signer.der", certificate.der);
-    if (!TvCreateKeyContainer("signer", certificate.privateKeyPem.c_str(), certificate.publicKeyDer.data(),
-                              static_cast<DWORD>(certificate.publicKeyDer.size())))
-      throw std::runtime_error("cannot create the key container");
-  }
-};
-
-Setup& setup() {
-  static Setup instance;
-  return instance;
-}
 
 std::string readFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
@@ -53,88 +42,163 @@ std::string readFile(const std::string& path) {
   return content.str();
 }
 
-// GnuTLS alone: the key from its file, then a signature over the digest.
-gnutls_datum_t signDirectly(const unsigned char* digest) {
-  const std::string pem = readFile(setup().prefix / "keys/signer/private.pem");
-  gnutls_privkey_t key;
-  gnutls_privkey_init(&key);
-  const gnutls_datum_t data = {reinterpret_cast<unsigned char*>(const_cast<char*>(pem.data())),
-                               static_cast<unsigned>(pem.size())};
-  if (gnutls_privkey_import_x509_raw(key, &data, GNUTLS_X509_FMT_PEM, nullptr, GNUTLS_PKCS_PLAIN) < 0)
-    throw std::runtime_error("key import");
-  const gnutls_datum_t hash = {const_cast<unsigned char*>(digest), 32};
-  gnutls_datum_t signature{};
-  if (gnutls_privkey_sign_hash2(key, GNUTLS_SIGN_GOST_94, 0, &hash, &signature) < 0)
-    throw std::runtime_error("sign");
-  gnutls_privkey_deinit(key);
-  return signature;
-}
+// A personal store of `certificates` GOST certificates, the first
+// `containers` of them with their keys; the signer is the last certificate
+// that has a key. The files are dated an hour back, as a store's files are
+// not seconds old.
+class Store {
+ public:
+  Store(int certificates, int containers) {
+    static std::vector<tvtest::TestCertificate> made;
+    while (made.size() < static_cast<size_t>(certificates)) made.push_back(tvtest::makeCertificate());
+    for (int i = 0; i < certificates; ++i) {
+      const std::string path = tvtest::installCertificate(prefix_.path(), std::to_string(10000 + i) + ".der", made[i].der);
+      const timespec anHourAgo{time(nullptr) - 3600, 0};
+      const timespec times[2] = {anHourAgo, anHourAgo};
+      utimensat(AT_FDCWD, path.c_str(), times, 0);
+    }
+    for (int i = 0; i < containers; ++i) {
+      const std::string name = "key-" + std::to_string(i);
+      if (!TvCreateKeyContainer(name.c_str(), made[i].privateKeyPem.c_str(), made[i].publicKeyDer.data(),
+                                static_cast<DWORD>(made[i].publicKeyDer.size())))
+        throw std::runtime_error("cannot create a key container");
+    }
+    signer_ = made[containers - 1];
+    keyPath_ = prefix_ / ("keys/key-" + std::to_string(containers - 1) + "/private.pem");
+    const std::string thumbprint = tvtest::sha1Hex(signer_.der);
+    thumbprint_ = SysAllocStringLen(std::u16string(thumbprint.begin(), thumbprint.end()).data(), 40);
+  }
+  ~Store() { SysFreeString(thumbprint_); }
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
 
-// The automation strings of a call, made once: the caller owns them, so
-// their making is not the operation's time.
-struct Arguments {
-  BSTR thumbprint, text, digest;
-  Arguments() {
-    const Setup& s = setup();
-    const std::u16string thumb(s.thumbprint.begin(), s.thumbprint.end());
-    const tvtest::Bytes value = tvtest::gostDigest("abc");
-    std::string encoded(BASE64_ENCODE_RAW_LENGTH(value.size()), '\0');
-    base64_encode_raw(&encoded[0], value.size(), value.data());
-    const std::u16string wideDigest(encoded.begin(), encoded.end());
-    thumbprint = SysAllocStringLen(thumb.data(), static_cast<UINT>(thumb.size()));
-    text = SysAllocStringLen(s.wideText.data(), static_cast<UINT>(s.wideText.size()));
-    digest = SysAllocStringLen(wideDigest.data(), static_cast<UINT>(wideDigest.size()));
+  BSTR thumbprint() const { return thumbprint_; }
+
+  // GnuTLS alone: the signer's key from its file, then a signature.
+  void signDirectly(const unsigned char* digest) const {
+    const std::string pem = readFile(keyPath_);
+    gnutls_privkey_t key;
+    gnutls_privkey_init(&key);
+    const gnutls_datum_t data = {reinterpret_cast<unsigned char*>(const_cast<char*>(pem.data())),
+                                 static_cast<unsigned>(pem.size())};
+    if (gnutls_privkey_import_x509_raw(key, &data, GNUTLS_X509_FMT_PEM, nullptr, GNUTLS_PKCS_PLAIN) < 0)
+      throw std::runtime_error("key import");
+    const gnutls_datum_t hash = {const_cast<unsigned char*>(digest), 32};
+    gnutls_datum_t signature{};
+    if (gnutls_privkey_sign_hash2(key, GNUTLS_SIGN_GOST_94, 0, &hash, &signature) < 0)
+      throw std::runtime_error("sign");
+    benchmark::DoNotOptimize(signature.data);
+    gnutls_free(signature.data);
+    gnutls_privkey_deinit(key);
   }
-  ~Arguments() {
-    SysFreeString(thumbprint);
-    SysFreeString(text);
-    SysFreeString(digest);
-  }
+
+ private:
+  tvtest::TempPrefix prefix_;
+  tvtest::ScopedPinentry noPinentry_;
+  tvtest::TestCertificate signer_;
+  std::string keyPath_;
+  BSTR thumbprint_ = nullptr;
 };
 
-void callOperation(const Arguments& arguments, bool text) {
+class Bstr {
+ public:
+  explicit Bstr(const std::u16string& text) : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
+  ~Bstr() { SysFreeString(value_); }
+  Bstr(const Bstr&) = delete;
+  Bstr& operator=(const Bstr&) = delete;
+  operator BSTR() const { return value_; }
+
+ private:
+  BSTR value_;
+};
+
+std::string utf8Of(const std::u16string& text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                       nullptr);
+  std::string bytes(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
+  return bytes;
+}
+
+// The piece repeated until its UTF-8 reaches `bytes`.
+std::u16string textOf(const std::u16string& piece, size_t bytes) {
+  const size_t pieceBytes = utf8Of(piece).size();
+  std::u16string text;
+  for (size_t made = 0; made < bytes; made += pieceBytes) text += piece;
+  return text;
+}
+
+const std::u16string kTexts[] = {
+    u"The quick brown fox jumps over the lazy dog. ",
+    u"Съешь же ещё этих мягких французских булок, да выпей чаю. ",
+    u"Договор № 42 от 01.02.2024, contract signed by Иванов И. И. ",
+    u"漢字と仮名の文章😀、署名する🖋。",
+};
+
+void callOperation(BSTR first, BSTR thumbprint, bool text) {
   BSTR result = nullptr;
   ClientCrypto client;
-  const HRESULT status = text ? client.signString(arguments.text, arguments.thumbprint, nullptr, &result)
-                              : client.signHash(arguments.digest, arguments.thumbprint, nullptr, &result);
-  if (status != S_OK || result == nullptr || result[1] != u'"' || result[11] != u't')
-    throw std::runtime_error("the operation failed");
+  const HRESULT status =
+      text ? client.signString(first, thumbprint, nullptr, &result) : client.signHash(first, thumbprint, nullptr, &result);
+  if (status != S_OK || result == nullptr || result[11] != u't') throw std::runtime_error("the operation failed");
   SysFreeString(result);
 }
 
 void SignString1MiB(benchmark::State& state) {
-  const Arguments arguments;
-  for (auto _ : state) callOperation(arguments, true);
+  const Store store(1, 1);
+  const std::u16string wide = textOf(kTexts[state.range(0)], 1 << 20);
+  const std::string utf8 = utf8Of(wide);
+  const Bstr text(wide);
+  tvbench::sideBySide(
+      state, [&] { callOperation(text, store.thumbprint(), true); },
+      [&] {
+        unsigned char digest[32];
+        gnutls_hash_fast(GNUTLS_DIG_GOSTR_94, utf8.data(), utf8.size(), digest);
+        store.signDirectly(digest);
+      });
+}
+BENCHMARK(SignString1MiB)->ArgName("text")->DenseRange(0, 3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// The resident set's high-water mark, reset to the current size first.
+long residentKiB(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line))
+    if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::string(field).size()));
+  return -1;
 }
 
-void GnutlsHashAndSign1MiB(benchmark::State& state) {
-  const std::string& text = setup().text;
+void SignString64MiBPeakMemory(benchmark::State& state) {
+  const Store store(1, 1);
+  const Bstr text(textOf(kTexts[1], 64 << 20).substr(0, 32 << 20));  // 64 MiB as an automation string
+  const double textKiB = 64 * 1024;
   for (auto _ : state) {
-    unsigned char digest[32];
-    gnutls_hash_fast(GNUTLS_DIG_GOSTR_94, text.data(), text.size(), digest);
-    gnutls_datum_t signature = signDirectly(digest);
-    benchmark::DoNotOptimize(signature.data);
-    gnutls_free(signature.data);
+    std::ofstream("/proc/self/clear_refs") << "5";  // the high-water mark starts again from here
+    const long before = residentKiB("VmRSS:");
+    callOperation(text, store.thumbprint(), true);
+    const long peak = residentKiB("VmHWM:");
+    state.counters["peak_over_text"] = (textKiB + static_cast<double>(peak - before)) / textKiB;
   }
 }
+BENCHMARK(SignString64MiBPeakMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 void SignHashEndToEnd(benchmark::State& state) {
-  const Arguments arguments;
-  for (auto _ : state) callOperation(arguments, false);
-}
-
-void GnutlsLoadKeyAndSign(benchmark::State& state) {
+  const int certificates = static_cast<int>(state.range(0));
+  const Store store(certificates, std::min(certificates, 100));
   const tvtest::Bytes digest = tvtest::gostDigest("abc");
-  for (auto _ : state) {
-    gnutls_datum_t signature = signDirectly(digest.data());
-    benchmark::DoNotOptimize(signature.data);
-    gnutls_free(signature.data);
-  }
+  std::string encoded(BASE64_ENCODE_RAW_LENGTH(digest.size()), '\0');
+  base64_encode_raw(&encoded[0], digest.size(), digest.data());
+  const Bstr hash(std::u16string(encoded.begin(), encoded.end()));
+  tvbench::sideBySide(
+      state, [&] { callOperation(hash, store.thumbprint(), false); }, [&] { store.signDirectly(digest.data()); });
 }
+BENCHMARK(SignHashEndToEnd)
+    ->ArgName("certificates")
+    ->Arg(1)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(1000)
+    ->UseManualTime()
+    ->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-BENCHMARK(SignString1MiB)->Unit(benchmark::kMillisecond);
-BENCHMARK(GnutlsHashAndSign1MiB)->Unit(benchmark::kMillisecond);
-BENCHMARK(SignHashEndToEnd)->Unit(benchmark::kMicrosecond);
-BENCHMARK(GnutlsLoadKeyAndSign)->Unit(benchmark::kMicrosecond);

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -153,10 +154,30 @@ TEST_F(CertificateList, NullResultPointerIsRefusedWithoutTouchingTheStore) {
 TEST_F(CertificateList, NamesWithControlCharactersStillMakeValidJson) {
   install("line\nfeed");
   install("tab\tand \"quote\" and back\\slash");
+  // A zero inside a value hides nothing after it: the page sees it escaped.
+  const std::string zero("Trusted Bank\0, O=Evil Corp", 26);
+  install(zero);
   Listed listed = list();  // parseEnvelope fails the test on invalid JSON
-  ASSERT_EQ(2u, listed.envelope.result.size());
+  ASSERT_EQ(3u, listed.envelope.result.size());
   EXPECT_EQ("CN=\"line\nfeed\"", listed.envelope.result[0]["DistinguishedName"]);
   EXPECT_EQ("CN=\"tab\tand \"\"quote\"\" and back\\slash\"", listed.envelope.result[1]["DistinguishedName"]);
+  EXPECT_EQ("CN=\"" + zero + "\"", listed.envelope.result[2]["DistinguishedName"]);
+  EXPECT_NE(std::string::npos, listed.envelope.text.find("Trusted Bank\\u0000, O=Evil Corp"));
+}
+
+// A certificate whose subject has 2,000 RDNs (31 KB) once took minutes.
+TEST_F(CertificateList, CertificateWithThousandsOfRdnsIsListedAtOnce) {
+  tvtest::CertificateOptions options;
+  options.key = tvtest::KeyKind::EcdsaP256;
+  options.subject = tvtest::manyRdns(2000);
+  install(options);
+  const auto start = std::chrono::steady_clock::now();
+  Listed listed = list();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+  ASSERT_EQ(1u, listed.envelope.result.size());
+  const std::string name = listed.envelope.result[0]["DistinguishedName"];
+  EXPECT_EQ(0u, name.rfind("CN=0, CN=1, "));
+  EXPECT_EQ(name.size() - 7, name.rfind("CN=1999"));
 }
 
 TEST_F(CertificateList, CyrillicNamesReadTheSameUnderUtf8AndCp1251Locales) {

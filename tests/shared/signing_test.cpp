@@ -124,6 +124,13 @@ TEST_P(SigningParameterSet, SignaturesOfDigestsAndTextsVerifyElsewhere) {
   // over its UTF-8 bytes.
   const std::u16string text = u"Подпись \U0001D11E ok";
   const std::string utf8 = "\xD0\x9F\xD0\xBE\xD0\xB4\xD0\xBF\xD0\xB8\xD1\x81\xD1\x8C \xF0\x9D\x84\x9E ok";
+  // A long text is converted in pieces of 16,384 units: a pair across the
+  // first piece's end, a lone high surrogate ending the second and a lone
+  // low one ending the third give the bytes of the whole text.
+  const std::u16string x(16383, u'x');
+  const std::u16string longText = x + u"\U0001F600" + x.substr(2) + u'\xD800' + x + u'\xDC00';
+  const std::string ascii(x.begin(), x.end());
+  const std::string longUtf8 = ascii + "\xF0\x9F\x98\x80" + ascii.substr(2) + "\xEF\xBF\xBD" + ascii + "\xEF\xBF\xBD";
   const Bytes digest = tvtest::gostDigest("a digest computed by the page");
   const struct {
     const char* operation;
@@ -132,6 +139,9 @@ TEST_P(SigningParameterSet, SignaturesOfDigestsAndTextsVerifyElsewhere) {
   } results[] = {
       {"signHash", signHash(base64(digest), thumbprint), digest},
       {"signString", signString(text, thumbprint), tvtest::gostDigest(utf8)},
+      {"signString of a long text", signString(longText, thumbprint), tvtest::gostDigest(longUtf8)},
+      {"signString of a text with a zero", signString(longText + u'\0' + u"not signed", thumbprint),
+       tvtest::gostDigest(longUtf8)},
   };
   for (const auto& r : results) {
     ASSERT_TRUE(r.envelope.success) << r.operation << ": " << r.envelope.text;

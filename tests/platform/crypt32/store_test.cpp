@@ -10,7 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <thread>
 #include <filesystem>
@@ -147,6 +151,58 @@ TEST_F(SystemStore, HoldsWhatWasOnDiskWhenOpened) {
   store = openUserStore(u"My");
   EXPECT_EQ((std::vector<Bytes>{first, second}), contentsOf(store));
   CertCloseStore(store, 0);
+}
+
+// Opening a store again reads only files that changed; every change made
+// between two openings is seen by the second, however it was made.
+TEST_F(SystemStore, SeesEveryFileReplacedAddedOrRemovedSinceTheLastOpening) {
+  const Bytes first = ecdsaCertificate("first"), second = ecdsaCertificate("second"), third = ecdsaCertificate("third");
+  // PEM texts of one size, so that only the content tells them apart.
+  auto samePem = [](const Bytes& der) {
+    const std::string pem = tvtest::toPem(der);
+    return std::string(1000 - pem.size(), '.') + "\n" + pem;
+  };
+  const std::string path = tvtest::installCertificate(prefix.path(), "1.pem", samePem(first));
+  auto modified = [&] {
+    struct stat info;
+    EXPECT_EQ(0, stat(path.c_str(), &info));
+    return info.st_mtim;
+  };
+  auto setModified = [&](timespec when) {
+    const timespec times[2] = {when, when};
+    EXPECT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0));
+  };
+  auto opened = [&] {
+    HCERTSTORE store = openUserStore(u"My");
+    std::vector<Bytes> contents = contentsOf(store);
+    CertCloseStore(store, 0);
+    return contents;
+  };
+  const timespec longAgo{modified().tv_sec - 3600, 0};
+  setModified(longAgo);
+  EXPECT_EQ(std::vector<Bytes>{first}, opened());
+
+  // Rewritten in place, of the same size, an hour later.
+  tvtest::installCertificate(prefix.path(), "1.pem", samePem(second));
+  EXPECT_EQ(std::vector<Bytes>{second}, opened());
+
+  // Rewritten in place again within the same clock tick: size and time stay.
+  const timespec tick = modified();
+  tvtest::installCertificate(prefix.path(), "1.pem", samePem(third));
+  setModified(tick);
+  EXPECT_EQ(std::vector<Bytes>{third}, opened());
+
+  // Replaced by another file, one added, one removed.
+  setModified(longAgo);
+  EXPECT_EQ(std::vector<Bytes>{third}, opened());
+  const std::string replacement = path + ".new";
+  tvtest::writeFile(replacement, samePem(first));
+  ASSERT_EQ(0, std::rename(replacement.c_str(), path.c_str()));
+  setModified(longAgo);
+  tvtest::installCertificate(prefix.path(), "2.der", second);
+  EXPECT_EQ((std::vector<Bytes>{first, second}), opened());
+  std::filesystem::remove(path);
+  EXPECT_EQ(std::vector<Bytes>{second}, opened());
 }
 
 TEST_F(SystemStore, ContextsLiveWhileReferencedEvenAfterTheStoreCloses) {

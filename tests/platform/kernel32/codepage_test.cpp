@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -93,6 +95,46 @@ TEST(Utf8, ErrInvalidCharsRefusesLoneSurrogate) {
   EXPECT_EQ(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text, 2, nullptr, 0, nullptr, nullptr), 0);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
   EXPECT_EQ(narrow(CP_UTF8, u"\U0001F600", WC_ERR_INVALID_CHARS), "\xF0\x9F\x98\x80");
+}
+
+// What the UTF-8 of a text must decode to: the text with each lone
+// surrogate replaced by U+FFFD.
+std::u16string withLoneSurrogatesReplaced(std::u16string text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (IS_HIGH_SURROGATE(text[i]) && i + 1 < text.size() && IS_LOW_SURROGATE(text[i + 1]))
+      ++i;
+    else if (IS_HIGH_SURROGATE(text[i]) || IS_LOW_SURROGATE(text[i]))
+      text[i] = 0xFFFD;
+  }
+  return text;
+}
+
+TEST(Utf8, RandomTextsWithEverySurrogateEdgeEncodeToWhatDecodesBack) {
+  // Every edge of the encoder's ranges, the surrogate ends among them.
+  const char16_t edges[] = {0x00,   0x41,   0x7F,   0x80,   0x7FF,  0x800,  0xD7FF, 0xD800,
+                            0xDBFF, 0xDC00, 0xDFFF, 0xE000, 0xFFFD, 0xFFFE, 0xFFFF};
+  std::mt19937 random(12);
+  auto unit = [&] {
+    const unsigned pick = random() % 24;
+    return pick < std::size(edges) ? edges[pick] : static_cast<char16_t>(random() % 0x10000);
+  };
+  std::vector<std::u16string> texts;
+  for (int t = 0; t < 300; ++t) {
+    std::u16string text(1 + random() % 64, u'\0');
+    for (char16_t& u : text) u = unit();
+    texts.push_back(text);
+  }
+  // Short texts that begin with a pair, and across the converter's piece
+  // boundary: a pair split there, then a lone high surrogate there.
+  for (size_t n = 2; n < 80; ++n) texts.push_back(u"\U0001F600" + std::u16string(n, u'x'));
+  std::u16string longText((1 << 20) - 1, u'x');
+  texts.push_back(longText + u"\U0001F600" + longText + u'\xD800' + u'y');
+  for (const std::u16string& text : texts) {
+    const std::string bytes = narrow(CP_UTF8, text);
+    const std::u16string expected = withLoneSurrogatesReplaced(text);
+    ASSERT_EQ(widen(CP_UTF8, bytes, MB_ERR_INVALID_CHARS), expected);
+    ASSERT_EQ(bytes, narrow(CP_UTF8, expected));
+  }
 }
 
 TEST(Utf8, IllFormedBytesBecomeOneReplacementPerMaximalPart) {

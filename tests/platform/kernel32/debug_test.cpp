@@ -139,6 +139,18 @@ TEST_F(DebugSocketTest, WithoutViewerStringsAreDroppedQuickly) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
+// Without a viewer, writers stop trying for a moment; a viewer that starts
+// still gets everything written from 50 ms after it started.
+TEST_F(DebugSocketTest, ViewerThatStartsReceivesEveryLineFrom50MsOnInOrder) {
+  for (int i = 0; i < 1000; ++i) OutputDebugStringA("before the viewer");
+  bindViewer();
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  for (int i = 0; i < 100; ++i) {
+    OutputDebugStringA(std::to_string(i).c_str());
+    ASSERT_EQ(receive(), std::to_string(i));
+  }
+}
+
 TEST_F(DebugSocketTest, WithoutRuntimeFolderSocketLivesInAPrivateTmpFolder) {
   unsetenv("XDG_RUNTIME_DIR");
   const char* path = TvDebugOutputSocketPath();

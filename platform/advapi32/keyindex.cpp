@@ -1,0 +1,124 @@
+#include "internal/keyindex.h"
+
+#include <winerror.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+
+#include "internal/descriptor.h"
+#include "internal/keycontainer.h"
+#include "internal/prefix.h"
+#include "internal/win32call.h"
+
+namespace tv {
+
+namespace {
+
+constexpr const char* kHeader = "tellvane key index 1";
+
+std::string indexPath() { return platformPrefix() + "/keys.index"; }
+
+std::string hexOf(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (unsigned char b : bytes) {
+    text += kDigits[b >> 4];
+    text += kDigits[b & 0x0F];
+  }
+  return text;
+}
+
+std::optional<std::string> fromHex(const std::string& text) {
+  if (text.size() % 2 != 0) return std::nullopt;
+  std::string bytes;
+  for (size_t i = 0; i < text.size(); i += 2) {
+    int high = 0, low = 0;
+    if (std::sscanf(text.c_str() + i, "%1x%1x", &high, &low) != 2) return std::nullopt;
+    bytes += static_cast<char>(high << 4 | low);
+  }
+  return bytes;
+}
+
+// The keys folder's modification time: a container made or removed changes it.
+std::string folderStamp() {
+  struct stat info;
+  if (stat(keysFolder().c_str(), &info) != 0) return std::string();
+  return std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
+}
+
+using Index = std::map<std::string, std::string>;  // key identity -> container name
+
+// The index when it is there, well-formed and made for the folder as it is.
+std::optional<Index> readIndex(const std::string& stamp) {
+  std::ifstream in(indexPath());
+  std::string line;
+  if (!std::getline(in, line) || line != kHeader) return std::nullopt;
+  if (!std::getline(in, line) || line != stamp) return std::nullopt;
+  Index index;
+  while (std::getline(in, line)) {
+    const size_t blank = line.find(' ');
+    if (blank == std::string::npos) return std::nullopt;
+    std::optional<std::string> key = fromHex(line.substr(0, blank));
+    std::optional<std::string> name = fromHex(line.substr(blank + 1));
+    if (!key || !name) return std::nullopt;
+    index.emplace(*key, *name);
+  }
+  return index;
+}
+
+// Written whole or not at all; an index that cannot be written is no loss.
+void writeIndex(const std::string& stamp, const Index& index) {
+  std::ostringstream text;
+  text << kHeader << '\n' << stamp << '\n';
+  for (const auto& [key, name] : index) text << hexOf(key) << ' ' << hexOf(name) << '\n';
+  const std::string content = text.str();
+  std::string temporary = indexPath() + ".XXXXXX";
+  Descriptor fd(mkstemp(temporary.data()));
+  if (fd.get() < 0) return;
+  const bool written = write(fd.get(), content.data(), content.size()) == static_cast<ssize_t>(content.size());
+  if (!written || rename(temporary.c_str(), indexPath().c_str()) != 0) unlink(temporary.c_str());
+}
+
+std::string identityOf(const GostPublicKey& key) {
+  const Bytes bytes = key.identity();
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::optional<GostPublicKey> containerKey(const std::string& name) {
+  try {
+    return GostPublicKey::fromSpki(readPublicKeyFile(name));
+  } catch (const Win32Failure&) {
+    return std::nullopt;  // an unreadable or foreign public key holds no key of ours
+  }
+}
+
+}  // namespace
+
+std::string findKeyContainer(const GostPublicKey& key) {
+  const std::string wanted = identityOf(key);
+  const std::string stamp = folderStamp();
+  if (std::optional<Index> index = readIndex(stamp)) {
+    auto found = index->find(wanted);
+    if (found != index->end()) {
+      std::optional<GostPublicKey> held = containerKey(found->second);
+      if (held && held->sameKeyAs(key)) return found->second;
+    }
+  }
+  // Every container, in name order: the first holder of a key is its container.
+  Index index;
+  for (const std::string& name : listContainers())
+    if (std::optional<GostPublicKey> held = containerKey(name)) index.emplace(identityOf(*held), name);
+  writeIndex(stamp, index);
+  auto found = index.find(wanted);
+  if (found == index.end()) fail(CRYPT_E_NO_KEY_PROPERTY);
+  return found->second;
+}
+
+}  // namespace tv

@@ -1,0 +1,46 @@
+// An operation timed against its raw GnuTLS counterpart, the two run in turn
+// in every iteration, each by the CPU time of the thread: on a shared,
+// loaded machine wall time stretches with whatever else runs, CPU time
+// with the work done. The ratio of the two medians is the result. Register
+// with ->UseManualTime(): the reported time is the operation's; counters
+// give the counterpart's median and the ratio.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <ctime>
+#include <vector>
+
+namespace tvbench {
+
+inline double median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+  return values[values.size() / 2];
+}
+
+inline double threadSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+template <class Operation, class Raw>
+void sideBySide(benchmark::State& state, Operation operation, Raw raw) {
+  std::vector<double> ours, theirs;
+  for (auto _ : state) {
+    const double start = threadSeconds();
+    operation();
+    const double middle = threadSeconds();
+    raw();
+    const double end = threadSeconds();
+    ours.push_back(middle - start);
+    theirs.push_back(end - middle);
+    state.SetIterationTime(ours.back());
+  }
+  state.counters["raw_us"] = median(theirs) * 1e6;
+  state.counters["ratio"] = median(ours) / median(theirs);
+}
+
+}  // namespace tvbench
