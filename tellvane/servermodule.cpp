@@ -245,7 +245,7 @@ void ServerModule::registerTypeLibrary() const {
       check(registerForUser(library.get(), &file[0], nullptr));
       return;
     }
-  check(RegisterTypeLib(library.get(), file.c_str(), nullptr));
+  check(RegisterTypeLib(library.get(), &file[0], nullptr));  // MinGW declares the path non-const
 }
 
 void ServerModule::unregisterTypeLibrary() const {

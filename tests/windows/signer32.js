@@ -1,9 +1,11 @@
 // Drives Tellvane.Signer32 through Windows' own script host, as a page's
 // script does: created by ProgID, called by name, answers read as JSON.
 //
-//   cscript //nologo signer32.js registered     the personal store holds
-//                                               gost.pem and keyless.pem
-//   cscript //nologo signer32.js unregistered   creating the object fails
+//   cscript //nologo signer32.js registered [<ProgID>...]
+//       the object created by each ProgID (by default both) works; the
+//       personal store holds gost.pem and keyless.pem
+//   cscript //nologo signer32.js unregistered [<ProgID>...]
+//       creating the object by each ProgID fails
 //
 // Prints a line per failed check and a last line with the counts; the exit
 // code is the number of failures. (A script error would end cscript with 0,
@@ -93,8 +95,7 @@ function checkSigning(signer) {
   checkFailure(signer.signHash("", expected[0].Thumbprint, ""), "signHash of an empty digest", /^Empty string passed$/);
 }
 
-function main(mode) {
-  var progIds = ["Tellvane.Signer32", "Tellvane.Signer32.1"];
+function main(mode, progIds) {
   for (var i = 0; i < progIds.length; i++) {
     var signer = null;
     try {
@@ -111,9 +112,12 @@ function main(mode) {
 }
 
 var mode = WScript.Arguments.length > 0 ? WScript.Arguments(0) : "";
+var progIds = [];
+for (var a = 1; a < WScript.Arguments.length; a++) progIds.push(WScript.Arguments(a));
+if (progIds.length == 0) progIds = ["Tellvane.Signer32", "Tellvane.Signer32.1"];
 try {
   check(mode == "registered" || mode == "unregistered", "mode is registered or unregistered");
-  main(mode);
+  main(mode, progIds);
 } catch (e) {
   check(false, "uncaught error " + (e.number >>> 0).toString(16) + ": " + e.message);
 }

@@ -24,10 +24,10 @@
 #include "common/exceptions.h"
 #include "shared/clientcrypto.h"
 
-namespace {
-
 // ISigner32 as its type library describes it, declared here rather than taken
-// from the component, so that slots out of order fail the calls below.
+// from the component, so that slots out of order fail the calls below. (Outside
+// the unnamed namespace: GCC takes calls on an interface that nothing in the
+// program implements for unreachable.)
 struct ISigner32 : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE showMessage(BSTR msg) = 0;
   virtual HRESULT STDMETHODCALLTYPE getCertListAsJson(BSTR pin, BSTR* rv) = 0;
@@ -36,6 +36,8 @@ struct ISigner32 : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE signString(BSTR astr, BSTR certThumb, BSTR pinCode,
                                                BSTR* encodedSignature) = 0;
 };
+
+namespace {
 
 const CLSID kClsidSigner32 = {0x11A0581C, 0x505A, 0x4F0C, {0x8A, 0xB3, 0xD7, 0x77, 0xBF, 0xB3, 0xC3, 0xBB}};
 const IID kIidSigner32 = {0x23320927, 0x55BA, 0x438D, {0xB3, 0x1C, 0x4F, 0x63, 0x74, 0xD5, 0xE3, 0xB3}};
@@ -311,8 +313,9 @@ void checkAggregation(const Module& module) {
   if (outer.inner == nullptr) return;
   CHECK(module.canUnloadNow() == S_FALSE);
 
+  // As the outer object's QueryInterface would: through the inner object's own IUnknown.
   ISigner32* signer = nullptr;
-  CHECK(outer.QueryInterface(kIidSigner32, reinterpret_cast<void**>(&signer)) == S_OK);
+  CHECK(outer.inner->QueryInterface(kIidSigner32, reinterpret_cast<void**>(&signer)) == S_OK);
   if (signer != nullptr) {
     CHECK(outer.references == 2);
     CHECK(identity(signer) == &outer);
@@ -360,6 +363,7 @@ void checkProviderAbsence() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);  // every line out before a crash
   if (argc < 2) {
     std::fprintf(stderr, "usage: signer32_test <Tellvane.dll> <thumbprint>...\n");
     return 2;

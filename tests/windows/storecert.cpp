@@ -72,15 +72,17 @@ int main(int argc, char** argv) {
   }
   int failures = 0;
   for (const auto& der : certificates) {
-    PCCERT_CONTEXT added = nullptr;
-    if (der.empty() || !CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
-                                                         static_cast<DWORD>(der.size()),
-                                                         CERT_STORE_ADD_REPLACE_EXISTING, &added) ||
-        (argc == 3 && !nameKey(added, argv[2]))) {
+    // The key is named on a context of its own before the store copies it:
+    // Wine keeps no property set later on the store's copy.
+    PCCERT_CONTEXT context =
+        der.empty() ? nullptr
+                    : CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
+    if (context == nullptr || (argc == 3 && !nameKey(context, argv[2])) ||
+        !CertAddCertificateContextToStore(store, context, CERT_STORE_ADD_REPLACE_EXISTING, nullptr)) {
       std::fprintf(stderr, "storecert: cannot add a certificate of %s (%lu)\n", argv[1], GetLastError());
       ++failures;
     }
-    if (added != nullptr) CertFreeCertificateContext(added);
+    if (context != nullptr) CertFreeCertificateContext(context);
   }
   CertCloseStore(store, 0);
   return failures;
