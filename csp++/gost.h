@@ -1,5 +1,6 @@
 // The identifiers of the GOST providers. Windows' own headers do not declare
-// them (the providers are not Microsoft's); a header that does is kept.
+// them, since no provider of the system offers GOST; where a header does, its
+// definition is kept.
 #pragma once
 
 #include <windows.h>
