@@ -4,18 +4,30 @@
 #
 # Adds the build step that compiles <file.idl> into <binary folder>/<name>.tlb
 # and sets <variable> to that path, for a resource list line such as
-# "TYPELIB 1 @TLB_FILE@". On Windows widl makes the real type library; on
-# Linux typelibgen makes the platform stand-in's compact form of the same
-# library, for the system kind of the target (win64 or win32).
+# "TYPELIB 1 @TLB_FILE@". On Windows widl makes the real type library, with
+# the system .idl files and stdole2.tlb found in TELLVANE_WINDOWS_IDL_DIR (set
+# by the toolchain file); on Linux typelibgen makes the platform stand-in's
+# compact form of the same library. Either is for the system kind of the
+# target (win64 or win32).
 function(tellvane_typelib variable idl)
   get_filename_component(idl_path "${idl}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
   get_filename_component(stem "${idl}" NAME_WE)
   set(output "${CMAKE_CURRENT_BINARY_DIR}/${stem}.tlb")
   if(WIN32)
-    find_program(WIDL widl REQUIRED)
+    find_program(WIDL NAMES ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32-widl widl REQUIRED)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+      set(syskind --win64)
+    else()
+      set(syskind --win32)
+    endif()
+    set(idl_dir "${TELLVANE_WINDOWS_IDL_DIR}")
+    if(NOT EXISTS "${idl_dir}/include/oaidl.idl" OR NOT EXISTS "${idl_dir}/lib/stdole2.tlb")
+      message(FATAL_ERROR "No Wine .idl files and stdole2.tlb in ${idl_dir}: run scripts/install-windows-deps")
+    endif()
     add_custom_command(OUTPUT "${output}"
-      COMMAND "${WIDL}" -t -o "${output}" "${idl_path}"
-      DEPENDS "${idl_path}" VERBATIM)
+      COMMAND "${WIDL}" ${syskind} -I "${idl_dir}/include" -L "${idl_dir}/lib" -t -o "${output}" "${idl_path}"
+      DEPENDS "${idl_path}"
+      COMMENT "Compiling the type library ${stem}" VERBATIM)
   else()
     if(CMAKE_SIZEOF_VOID_P EQUAL 8)
       set(syskind win64)

@@ -10,7 +10,8 @@ namespace Sys {
 void trace(const char* text);
 inline void trace(const std::string& text) { trace(text.c_str()); }
 
-// Formats with printf conventions and ends the line with "\r\n".
-void traceFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Formats with printf conventions and ends the line with "\r\n". (gnu_printf:
+// on MinGW plain printf would mean Microsoft's conventions.)
+void traceFormat(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 }  // namespace Sys

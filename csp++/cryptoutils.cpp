@@ -123,7 +123,7 @@ bool isGostProviderPresent() {
     DWORD type = 0;
     DWORD nameLength = 0;
     if (!CryptEnumProvidersA(index, nullptr, 0, &type, nullptr, &nameLength)) return false;
-    std::unique_ptr<void, HLOCAL (*)(HLOCAL)> name(LocalAlloc(LMEM_ZEROINIT, nameLength), LocalFree);
+    std::unique_ptr<void, decltype(&LocalFree)> name(LocalAlloc(LMEM_ZEROINIT, nameLength), LocalFree);
     if (name == nullptr) return false;
     if (!CryptEnumProvidersA(index, nullptr, 0, &type, static_cast<LPSTR>(name.get()), &nameLength)) return false;
     if (type == PROV_GOST_2001_DH) return true;

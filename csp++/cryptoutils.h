@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "csp++/gost.h"
+
 class CspContext;
 
 // One hash object made on a provider handle; it must be destroyed before the
