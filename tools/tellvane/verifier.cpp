@@ -9,6 +9,7 @@
 #include "csp++/signtuple.h"
 #include "csp++/x509certificate.h"
 
+#include <gnutls/x509.h>
 #include <nlohmann/json.hpp>
 #include <wincrypt.h>
 
@@ -57,6 +58,24 @@ class PublicKey {
  private:
   HCRYPTKEY key_ = 0;
 };
+
+// A certificate issued by its own key must carry that key's signature: else
+// its names were changed after it was made. One issued by another is
+// checked against nothing here; its issuer's chain is the receiver's affair.
+void checkSelfIssued(const Crypto::X509Certificate& certificate) {
+  gnutls_x509_crt_t crt = nullptr;
+  if (gnutls_x509_crt_init(&crt) < 0) throw std::bad_alloc();
+  const PCCERT_CONTEXT context = certificate.getContext();
+  const gnutls_datum_t der{context->pbCertEncoded, context->cbCertEncoded};
+  unsigned status = 0;
+  const bool readable = gnutls_x509_crt_import(crt, &der, GNUTLS_X509_FMT_DER) >= 0;
+  const bool selfIssued = readable && gnutls_x509_crt_check_issuer(crt, crt) != 0;
+  const bool holds = selfIssued && gnutls_x509_crt_verify(crt, &crt, 1, 0, &status) >= 0 &&
+                     (status & ~static_cast<unsigned>(GNUTLS_CERT_EXPIRED | GNUTLS_CERT_NOT_ACTIVATED)) == 0;
+  gnutls_x509_crt_deinit(crt);
+  if (!readable) throw std::runtime_error("the certificate in the tuple cannot be read");
+  if (selfIssued && !holds) throw std::runtime_error("the certificate in the tuple was altered after it was signed");
+}
 
 std::string trimmed(const std::string& text) {
   const size_t first = text.find_first_not_of(" \t\r\n");
@@ -130,6 +149,8 @@ TupleReport checkSignTuple(const std::vector<BYTE>& tuple, const std::vector<BYT
   if (stream.position() != stream.size())
     throw std::runtime_error("the sign tuple is followed by " + std::to_string(stream.size() - stream.position()) +
                              " more bytes");
+
+  checkSelfIssued(certificate);
 
   TupleReport report;
   report.thumbprint = certificate.thumbprint();
