@@ -30,10 +30,13 @@ std::string readAll(const std::string& path) {
 
 class Command : public testing::Test {
  protected:
-  // Runs tellvane with the arguments and the standard input given.
   Outcome tellvane(const std::vector<std::string>& args, const std::string& input = "") {
+    return run(TELLVANE_COMMAND, args, input);
+  }
+  // Runs a program with the arguments and the standard input given.
+  Outcome run(const char* program, const std::vector<std::string>& args, const std::string& input = "") {
     const std::string in = file("stdin", input), out = files_.path() + "/stdout", err = files_.path() + "/stderr";
-    std::vector<char*> argv{const_cast<char*>(TELLVANE_COMMAND)};
+    std::vector<char*> argv{const_cast<char*>(program)};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
@@ -43,7 +46,7 @@ class Command : public testing::Test {
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t child = 0;
     Outcome outcome;
-    if (posix_spawn(&child, TELLVANE_COMMAND, &actions, nullptr, argv.data(), environ) == 0) {
+    if (posix_spawn(&child, program, &actions, nullptr, argv.data(), environ) == 0) {
       int status = 0;
       waitpid(child, &status, 0);
       outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -185,6 +188,10 @@ TEST_F(Component, AnswersEveryMethodByNameUntilUnregistered) {
     EXPECT_EQ(ok({"call", method, content, thumbprint, "--null", "3"}).rfind("{\"success\":true,\"result\":\"", 0), 0u);
   }
   EXPECT_EQ(ok({"call", "showMessage", "Привет"}), "\n");
+  // The README's C++ client reaches the same object the same way.
+  const Outcome client = run(TELLVANE_SIGNCLIENT, {thumbprint, "Привет"});
+  EXPECT_EQ(client.status, 0) << client.err;
+  EXPECT_EQ(tellvane({"verify", "--text", "Привет", "-"}, client.out).status, 0) << client.out;
   const Outcome failed = tellvane({"call", "signHash", "AAAA", thumbprint, ""});
   EXPECT_EQ(failed.status, 1);  // an envelope whose "success" is false
   EXPECT_EQ(failed.out.rfind("{\"success\":false,", 0), 0u) << failed.out;
