@@ -137,6 +137,7 @@ TEST_F(Command, ImportsCertificatesWithAndWithoutKeys) {
   const tvtest::TestCertificate bundled = tvtest::makeCertificate();
   const std::string pairThumb = tvtest::sha1Hex(pair.der), aloneThumb = tvtest::sha1Hex(alone.der);
   const std::string bundledThumb = tvtest::sha1Hex(bundled.der);
+  ok({"certs", "import", file("pair.cer", pair.der)});  // its key comes later
   ok({"certs", "import", file("pair.pem", tvtest::toPem(pair.der)), "--key", file("pair.key", pair.privateKeyPem)});
   ok({"certs", "import", file("alone.cer", alone.der)});
 
