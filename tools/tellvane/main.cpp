@@ -59,6 +59,11 @@ int usage(FILE* out, const char* group = nullptr) {
   return out == stdout ? 0 : 2;
 }
 
+// "tellvane certs import FILE [--key KEY] [--password P]"
+std::string usageOf(const Command& command) {
+  return std::string("tellvane ") + command.name + (*command.arguments != '\0' ? " " : "") + command.arguments;
+}
+
 bool wantsHelp(const tool::Arguments& args) {
   for (const std::string& arg : args) {
     if (arg == "--") return false;
@@ -71,14 +76,13 @@ bool wantsHelp(const tool::Arguments& args) {
 // (usage) or 1.
 int run(const Command& command, const tool::Arguments& args) {
   if (wantsHelp(args)) {
-    std::printf("usage: tellvane %s %s\n%s\n", command.name, command.arguments, command.summary);
+    std::printf("usage: %s\n%s\n", usageOf(command).c_str(), command.summary);
     return 0;
   }
   try {
     return command.run(args);
   } catch (const tool::UsageError& error) {
-    std::fprintf(stderr, "tellvane %s: %s (usage: tellvane %s %s)\n", command.name, error.what(), command.name,
-                 command.arguments);
+    std::fprintf(stderr, "tellvane %s: %s (usage: %s)\n", command.name, error.what(), usageOf(command).c_str());
     return 2;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "tellvane %s: %s\n", command.name, error.what());
