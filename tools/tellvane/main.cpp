@@ -102,8 +102,7 @@ int main(int argc, char** argv) {
   if (argc < 2) return usage(stderr);
   if (std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0) return usage(stdout);
   for (const Command& command : kCommands) {
-    if (matches(command, argc, argv))
-      return run(command, tool::Arguments(argv + 1 + wordsOf(command), argv + argc));
+    if (matches(command, argc, argv)) return run(command, tool::Arguments(argv + 1 + wordsOf(command), argv + argc));
   }
   // A group word alone ("certs") or with a word it lacks.
   const std::string group = argv[1];
