@@ -111,6 +111,7 @@ TEST_F(ProviderTest, RefusesContextsItCannotGive) {
   tvtest::installKeyContainer("open", gost.privateKeyPem, gost.publicKeyDer);
   chmod((prefix / "keys/open/private.pem").c_str(), 0640);
   tvtest::installKeyContainer("rsa", rsa.privateKeyPem, rsa.publicKeyDer);
+  tvtest::installKeyContainer("mismatched", gost.privateKeyPem, makeKey().publicKeyDer);
   for (unsigned char set : {2, 3})
     tvtest::installKeyContainer("set35." + std::to_string(set), tvtest::privateKeyWithParamSet35(gost.privateKeyPem, set),
                                 gost.publicKeyDer);
@@ -123,6 +124,7 @@ TEST_F(ProviderTest, RefusesContextsItCannotGive) {
       {"good", 75, CRYPT_VERIFYCONTEXT, (DWORD)NTE_BAD_FLAGS},
       {"open", 75, 0, (DWORD)NTE_PERM},                 {"rsa", 75, 0, (DWORD)NTE_BAD_ALGID},
       {"set35.2", 75, 0, (DWORD)NTE_BAD_ALGID},         {"set35.3", 75, 0, (DWORD)NTE_BAD_ALGID},
+      {"mismatched", 75, 0, (DWORD)NTE_KEYSET_ENTRY_BAD},
   };
   for (const auto& c : cases) {
     HCRYPTPROV provider = 0;
