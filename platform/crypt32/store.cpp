@@ -3,9 +3,11 @@
 // every file of the folder, in file-name order, into the store, so a store
 // holds what was on disk when it was opened.
 #include "crypt32/certcontext.h"
+#include "internal/descriptor.h"
 #include "internal/gnutls_handles.h"
 #include "internal/utf.h"
 #include "internal/prefix.h"
+#include "internal/regularfile.h"
 #include "internal/win32call.h"
 
 #include <wincrypt.h>
@@ -31,7 +33,7 @@ const char* const kStandardStores[] = {"My",            "Root",           "CA",
                                        "TrustedPublisher", "Disallowed"};
 
 // Larger files are not certificates worth reading.
-constexpr std::uintmax_t kMaximumFileSize = 16 * 1024 * 1024;
+constexpr size_t kMaximumFileSize = 16 * 1024 * 1024;
 
 struct StoreRecord {
   std::mutex lock;                           // a handle may be enumerated and added to at once
@@ -119,12 +121,9 @@ std::vector<std::string> filesInOrder(const std::string& folder) {
 }
 
 std::optional<std::string> readSmallFile(const std::string& path) {
-  std::error_code error;
-  std::uintmax_t size = fs::file_size(path, error);
-  if (error || size > kMaximumFileSize) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  std::string bytes(static_cast<size_t>(size), '\0');
-  if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return std::nullopt;
+  Descriptor fd(openRegularFile(path));
+  std::string bytes;
+  if (fd.get() < 0 || !readUpTo(fd.get(), kMaximumFileSize, bytes)) return std::nullopt;
   return bytes;
 }
 

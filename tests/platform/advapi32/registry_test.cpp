@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -349,6 +350,11 @@ TEST_F(Registry, CorruptHiveIsReportedAndLeftAlone) {
   // The other hive is not touched by it.
   Key user;
   EXPECT_EQ(create(HKEY_CURRENT_USER, u"Software\\Fine", user), ERROR_SUCCESS);
+  // A FIFO in a hive's place is not waited on.
+  std::filesystem::remove(machineFile());
+  ASSERT_EQ(mkfifo(machineFile().c_str(), 0600), 0);
+  Key key;
+  EXPECT_EQ(open(HKEY_LOCAL_MACHINE, u"Software", key), ERROR_CANTREAD);
 }
 
 // ---- HKEY_CLASSES_ROOT ------------------------------------------------------------

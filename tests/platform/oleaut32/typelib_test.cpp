@@ -4,6 +4,7 @@
 
 #include <oleauto.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -159,6 +160,14 @@ TEST(LoadTypeLib, ReadsTheCompactFileAndNumberedResources) {
   TypeLib missing;
   EXPECT_EQ(LoadTypeLib((comtest::serverPath() + u"\\2").c_str(), &missing.lib), TYPE_E_CANTLOADLIBRARY);
   EXPECT_EQ(LoadTypeLib(u"/nonexistent/library.so", &missing.lib), TYPE_E_CANTLOADLIBRARY);
+  // Neither a FIFO (file and module loader alike would wait for a writer)
+  // nor a device without end is read.
+  tvtest::TempFolder folder;
+  const std::string fifo = folder.path() + "/library.tlb";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero")})
+    EXPECT_EQ(LoadTypeLib(std::u16string(path.begin(), path.end()).c_str(), &missing.lib), TYPE_E_CANTLOADLIBRARY)
+        << path;
   EXPECT_EQ(missing.lib, nullptr);
 }
 
