@@ -27,6 +27,10 @@ std::string hivePath(Hive hive) { return folder() + (hive == Hive::Machine ? "/m
 // this stand-in wrote, and reading it whole would take the process down.
 constexpr size_t kMaxHiveSize = 64 << 20;
 
+// A writer's temporary file: the hive's name, this marker, six characters
+// from mkostemp. Only names of this form are ever removed as leftovers.
+constexpr char kTemporaryMarker[] = ".tellvane-write-";
+
 std::u16string rootName(Hive hive) { return hive == Hive::Machine ? u"HKEY_LOCAL_MACHINE" : u"HKEY_CURRENT_USER"; }
 
 void writeAll(int fd, const std::string& text) {
@@ -99,7 +103,7 @@ std::shared_ptr<const RegKey> readHive(Hive hive) {
 // Temporary files of a writer that died before renaming its file; only
 // called under the hive's lock, when no other writer can be at work.
 static void removeLeftovers(Hive hive) {
-  std::string prefix = hive == Hive::Machine ? "machine.reg." : "user.reg.";
+  std::string prefix = std::string(hive == Hive::Machine ? "machine.reg" : "user.reg") + kTemporaryMarker;
   DIR* dir = opendir(folder().c_str());
   if (dir == nullptr) return;
   while (dirent* entry = readdir(dir)) {
@@ -130,7 +134,7 @@ void HiveLock::store(const RegKey& root) {
   std::string text = formatRegFile(root);
   // Written, it could not be read back.
   require(text.size() <= kMaxHiveSize, ERROR_CANTWRITE);
-  std::string temporary = path + ".XXXXXX";
+  std::string temporary = path + kTemporaryMarker + "XXXXXX";
   Descriptor file(mkostemp(temporary.data(), O_CLOEXEC));
   require(file.get() >= 0, ERROR_CANTWRITE);
   try {

@@ -513,15 +513,17 @@ TEST_F(Registry, WriterKilledMidWayLeavesAWholeHiveAndNoLock) {
     waitpid(child, nullptr, 0);
 
     // The hive parses, and the dead writer's lock is gone with it; a
-    // temporary file it may have left is removed by the next writer.
-    tvtest::writeFile(userFile() + ".Xy12Zq", "half a hive");
+    // temporary file it may have left is removed by the next writer, and
+    // only that: a file of the user's of the same length stays.
+    tvtest::writeFile(userFile() + ".tellvane-write-Xy12Zq", "half a hive");
+    tvtest::writeFile(userFile() + ".backup", "the user's own");
     Key key;
     ASSERT_EQ(create(HKEY_CURRENT_USER, u"Software\\Killed", key), ERROR_SUCCESS);
     setString(key, u"after", u"written");
     EXPECT_EQ(readString(HKEY_CURRENT_USER, u"Software\\Killed", u"after"), u"written");
     for (const auto& entry : std::filesystem::directory_iterator(prefix_ / "registry")) {
       std::string name = entry.path().filename().string();
-      EXPECT_TRUE(name == "user.reg" || name == "user.reg.lock") << name;
+      EXPECT_TRUE(name == "user.reg" || name == "user.reg.lock" || name == "user.reg.backup") << name;
     }
   }
 }
