@@ -123,18 +123,23 @@ RegKey* findKey(RegKey& from, const std::vector<std::u16string>& path) {
 
 namespace {
 
-// Regedit itself writes UTF-16 with a byte-order mark; accept that too.
+// Regedit itself writes UTF-16 with a byte-order mark; accept that too. Text
+// in any other encoding is refused rather than read with replacement
+// characters, which the next write would keep in place of the real text.
 std::string asUtf8(const std::string& bytes) {
-  if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return bytes.substr(3);
   if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
     if (bytes.size() % 2 != 0) corrupt();
     std::u16string units;
     for (size_t i = 2; i < bytes.size(); i += 2)
       units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
                                      (static_cast<unsigned char>(bytes[i + 1]) << 8));
-    return toUtf8(units);
+    std::string text = toUtf8(units);
+    if (toUtf16(text) != units) corrupt();  // a lone surrogate
+    return text;
   }
-  return bytes;
+  const size_t start = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  if (!isUtf8(bytes.data() + start, bytes.size() - start)) corrupt();
+  return bytes.substr(start);
 }
 
 std::vector<std::string> splitLines(const std::string& text) {

@@ -57,7 +57,8 @@ const RegKey* findKey(const RegKey& from, const std::vector<std::u16string>& pat
 RegKey* findKey(RegKey& from, const std::vector<std::u16string>& path);
 
 // Parses the text of a hive whose keys are all under rootName (for example
-// "HKEY_LOCAL_MACHINE"). Text that does not parse fails with ERROR_BADDB.
+// "HKEY_LOCAL_MACHINE"). Text that does not parse fails with ERROR_BADDB, and
+// so does text that is neither UTF-8 nor UTF-16 with its byte-order mark.
 std::unique_ptr<RegKey> parseRegFile(const std::string& text, const std::u16string& rootName);
 
 // The text of a hive, as regedit would export it (UTF-8).

@@ -327,7 +327,7 @@ TEST_F(Registry, RejectsBadHandlesAndPaths) {
 }
 
 TEST_F(Registry, CorruptHiveIsReportedAndLeftAlone) {
-  const char* corrupt[] = {
+  const std::string corrupt[] = {
       "",
       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n",
       "Windows Registry Editor Version 5.00\r\n\"value before any key\"=\"x\"\r\n",
@@ -338,8 +338,11 @@ TEST_F(Registry, CorruptHiveIsReportedAndLeftAlone) {
       "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"a\"=hex:1,zz\r\n",
       "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"a\"=-\r\n",
       "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\Software\\\\Twice]\r\n",
+      // Not UTF-8 (a CP1251 hive), and UTF-16 with a lone surrogate: never read with replacements.
+      "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\\xCA\xEB\xFE\xF7]\r\n",
+      std::string("\xFF\xFEW\0\0\xD8", 6),
   };
-  for (const char* text : corrupt) {
+  for (const std::string& text : corrupt) {
     tvtest::writeFile(machineFile(), text);
     Key key;
     EXPECT_EQ(open(HKEY_LOCAL_MACHINE, u"Software", key), ERROR_BADDB) << text;
