@@ -50,6 +50,20 @@ std::u16string registryFold(const std::u16string& name) {
   return folded;
 }
 
+bool isStorableName(const std::u16string& name) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char16_t c = name[i];
+    if (c == 0 || c == u'\r' || c == u'\n') return false;
+    if (c >= 0xD800 && c < 0xDC00) {
+      if (i + 1 >= name.size() || name[i + 1] < 0xDC00 || name[i + 1] >= 0xE000) return false;
+      ++i;
+    } else if (c >= 0xDC00 && c < 0xE000) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // ---- RegKey -----------------------------------------------------------------
 
 const RegKey* RegKey::child(const std::u16string& name) const {
@@ -142,6 +156,12 @@ std::string asUtf8(const std::string& bytes) {
   return bytes.substr(start);
 }
 
+std::u16string storableName(const std::string& utf8) {
+  std::u16string name = toUtf16(utf8);
+  if (!isStorableName(name)) corrupt();
+  return name;
+}
+
 std::vector<std::string> splitLines(const std::string& text) {
   std::vector<std::string> lines;
   size_t start = 0;
@@ -230,7 +250,7 @@ RegValue parseValue(const std::string& line) {
   if (line[0] == '@') {
     at = 1;
   } else {
-    value.name = toUtf16(readQuoted(line, at));
+    value.name = storableName(readQuoted(line, at));
     if (value.name.empty()) corrupt();  // the default value is written @
   }
   while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
@@ -278,7 +298,8 @@ std::vector<std::u16string> splitKeyPath(const std::string& path) {
     size_t end = path.find('\\', start);
     std::string name = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (name.empty()) corrupt();
-    names.push_back(toUtf16(name));
+    names.push_back(storableName(name));
+    if (names.size() > 1 && names.back().size() > kMaxKeyName) corrupt();
     if (end == std::string::npos) return names;
     start = end + 1;
   }

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <unordered_map>
 
 namespace tv {
@@ -180,7 +181,11 @@ std::vector<PCCERT_CONTEXT> contextsOf(const std::string& bytes) {
   return contexts;
 }
 
+// A certificate found in several files is listed once, from the first: a
+// Windows store holds a certificate once (it is kept by its hash), and a
+// page shown one certificate twice could not tell the two apart.
 void loadFolder(const std::string& folder, HCERTSTORE handle, const std::shared_ptr<StoreRecord>& record) {
+  std::set<std::string> seen;
   for (const std::string& path : filesInOrder(folder)) {
     std::optional<std::string> bytes = readSmallFile(path);
     std::vector<PCCERT_CONTEXT> contexts = bytes ? contextsOf(*bytes) : std::vector<PCCERT_CONTEXT>{};
@@ -190,6 +195,10 @@ void loadFolder(const std::string& folder, HCERTSTORE handle, const std::shared_
     }
     record->certificates.reserve(record->certificates.size() + contexts.size());
     for (PCCERT_CONTEXT context : contexts) {
+      if (!seen.emplace(reinterpret_cast<const char*>(context->pbCertEncoded), context->cbCertEncoded).second) {
+        releaseCertificateContext(context);
+        continue;
+      }
       attachToStore(context, handle, record, record->certificates.size());
       record->certificates.push_back(context);
     }

@@ -16,6 +16,13 @@ namespace tv {
 // Upper case for comparing registry names, as Windows compares them.
 std::u16string registryFold(const std::u16string& name);
 
+// Windows keeps names of keys of at most 255 characters.
+constexpr size_t kMaxKeyName = 255;
+
+// Whether a key or value name can be kept in the hive's text: no NUL, line
+// break or lone surrogate.
+bool isStorableName(const std::u16string& name);
+
 struct RegValue {
   std::u16string name;  // empty: the key's default value
   DWORD type = REG_NONE;
@@ -57,8 +64,9 @@ const RegKey* findKey(const RegKey& from, const std::vector<std::u16string>& pat
 RegKey* findKey(RegKey& from, const std::vector<std::u16string>& path);
 
 // Parses the text of a hive whose keys are all under rootName (for example
-// "HKEY_LOCAL_MACHINE"). Text that does not parse fails with ERROR_BADDB, and
-// so does text that is neither UTF-8 nor UTF-16 with its byte-order mark.
+// "HKEY_LOCAL_MACHINE"). Text that does not parse fails with ERROR_BADDB:
+// text that is neither UTF-8 nor UTF-16 with its byte-order mark, or a name
+// that the API would refuse.
 std::unique_ptr<RegKey> parseRegFile(const std::string& text, const std::u16string& rootName);
 
 // The text of a hive, as regedit would export it (UTF-8).

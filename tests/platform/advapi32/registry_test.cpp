@@ -311,6 +311,9 @@ TEST_F(Registry, RejectsBadHandlesAndPaths) {
   EXPECT_EQ(RegCloseKey(reinterpret_cast<HKEY>(0x1234)), ERROR_INVALID_HANDLE);
   EXPECT_EQ(create(HKEY_CURRENT_USER, u"a\\\\b", key), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(create(HKEY_CURRENT_USER, u"line\nbreak", key), ERROR_INVALID_PARAMETER);
+  // Names of up to 255 characters.
+  EXPECT_EQ(create(HKEY_CURRENT_USER, std::u16string(255, u'n'), key), ERROR_SUCCESS);
+  EXPECT_EQ(create(HKEY_CURRENT_USER, std::u16string(256, u'n'), key), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(open(HKEY_CURRENT_USER, u"Software\\Nothing", key), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegSetValueExW(HKEY_CURRENT_USER, u"x", 0, REG_BINARY, nullptr, 4), ERROR_NOACCESS);
   EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"x", 0, nullptr, 0, KEY_READ, nullptr, nullptr, nullptr),
@@ -341,6 +344,11 @@ TEST_F(Registry, CorruptHiveIsReportedAndLeftAlone) {
       // Not UTF-8 (a CP1251 hive), and UTF-16 with a lone surrogate: never read with replacements.
       "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\\xCA\xEB\xFE\xF7]\r\n",
       std::string("\xFF\xFEW\0\0\xD8", 6),
+      // Names the API refuses: with NUL or CR, longer than 255.
+      std::string("Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\a\0b]\r\n", 64),
+      "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\a\rb]\r\n",
+      "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\a]\r\n\"x\ry\"=\"v\"\r\n",
+      "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\" + std::string(256, 'n') + "]\r\n",
   };
   for (const std::string& text : corrupt) {
     tvtest::writeFile(machineFile(), text);
