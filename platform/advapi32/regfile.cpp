@@ -66,6 +66,18 @@ bool isStorableName(const std::u16string& name) {
 
 // ---- RegKey -----------------------------------------------------------------
 
+RegKey::~RegKey() {
+  std::vector<std::unique_ptr<RegKey>> doomed;
+  for (auto& entry : children_) doomed.push_back(std::move(entry.second));
+  children_.clear();
+  while (!doomed.empty()) {
+    std::unique_ptr<RegKey> key = std::move(doomed.back());
+    doomed.pop_back();
+    for (auto& entry : key->children_) doomed.push_back(std::move(entry.second));
+    key->children_.clear();
+  }
+}
+
 const RegKey* RegKey::child(const std::u16string& name) const {
   auto it = children_.find(registryFold(name));
   return it == children_.end() ? nullptr : it->second.get();
@@ -297,7 +309,7 @@ std::vector<std::u16string> splitKeyPath(const std::string& path) {
   while (true) {
     size_t end = path.find('\\', start);
     std::string name = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (name.empty()) corrupt();
+    if (name.empty() || names.size() > kMaxKeyDepth) corrupt();  // the root and 512 levels below it
     names.push_back(storableName(name));
     if (names.size() > 1 && names.back().size() > kMaxKeyName) corrupt();
     if (end == std::string::npos) return names;
@@ -406,14 +418,26 @@ void writeKey(std::string& out, const RegKey& key, const std::string& path) {
   out += "[" + path + "]\r\n";
   for (const RegValue& v : key.values()) writeValue(out, v);
   out += "\r\n";
-  for (const RegKey* child : key.children()) writeKey(out, *child, path + "\\" + toUtf8(child->name()));
 }
 
 }  // namespace
 
+// Walks the keys in order with a stack of the keys still to write, each
+// with the length of its parent's path in `path`.
 std::string formatRegFile(const RegKey& root) {
   std::string out = std::string(header) + "\r\n\r\n";
-  writeKey(out, root, toUtf8(root.name()));
+  std::string path;
+  std::vector<std::pair<const RegKey*, size_t>> pending{{&root, 0}};
+  while (!pending.empty()) {
+    auto [key, parentLength] = pending.back();
+    pending.pop_back();
+    path.resize(parentLength);
+    if (key != &root) path += '\\';
+    path += toUtf8(key->name());
+    if (!key->values().empty() || !key->hasChildren()) writeKey(out, *key, path);
+    std::vector<const RegKey*> children = key->children();
+    for (auto child = children.rbegin(); child != children.rend(); ++child) pending.emplace_back(*child, path.size());
+  }
   return out;
 }
 

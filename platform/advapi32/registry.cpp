@@ -411,6 +411,9 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWS
     require(Reserved == 0);
     Location parent = locationOf(hKey);
     Location location{parent.root, joined(parent.path, parsePath(lpSubKey))};
+    // Windows' limit, from the hive's root (classes live two levels down).
+    const size_t depth = location.path.size() + (location.root == Root::Classes ? classesPath.size() : 0);
+    require(depth <= kMaxKeyDepth, ERROR_NO_SYSTEM_RESOURCES);
     bool created = createKey(parent, location);
     *phkResult = handles().add(std::move(location));
     if (lpdwDisposition != nullptr) *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;

@@ -311,9 +311,25 @@ TEST_F(Registry, RejectsBadHandlesAndPaths) {
   EXPECT_EQ(RegCloseKey(reinterpret_cast<HKEY>(0x1234)), ERROR_INVALID_HANDLE);
   EXPECT_EQ(create(HKEY_CURRENT_USER, u"a\\\\b", key), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(create(HKEY_CURRENT_USER, u"line\nbreak", key), ERROR_INVALID_PARAMETER);
-  // Names of up to 255 characters.
+  // Names of up to 255 characters, keys up to 512 levels below the hive's root.
   EXPECT_EQ(create(HKEY_CURRENT_USER, std::u16string(255, u'n'), key), ERROR_SUCCESS);
   EXPECT_EQ(create(HKEY_CURRENT_USER, std::u16string(256, u'n'), key), ERROR_INVALID_PARAMETER);
+  auto levels = [](size_t count) {
+    std::u16string path = u"d";
+    for (size_t i = 1; i < count; ++i) path += u"\\d";
+    return path;
+  };
+  EXPECT_EQ(create(HKEY_CURRENT_USER, levels(513), key), ERROR_NO_SYSTEM_RESOURCES);
+  EXPECT_EQ(create(HKEY_CLASSES_ROOT, levels(511), key), ERROR_NO_SYSTEM_RESOURCES);
+  EXPECT_EQ(create(HKEY_CURRENT_USER, levels(5000), key), ERROR_NO_SYSTEM_RESOURCES);
+  {
+    Key deepest;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, levels(512), deepest), ERROR_SUCCESS);
+    setString(deepest, u"v", u"at the bottom");
+  }
+  // The chain of empty keys above the value is written once, not once per level.
+  EXPECT_LT(readText(userFile()).size(), 5000u);
+  EXPECT_EQ(readString(HKEY_CURRENT_USER, levels(512), u"v"), u"at the bottom");
   EXPECT_EQ(open(HKEY_CURRENT_USER, u"Software\\Nothing", key), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegSetValueExW(HKEY_CURRENT_USER, u"x", 0, REG_BINARY, nullptr, 4), ERROR_NOACCESS);
   EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"x", 0, nullptr, 0, KEY_READ, nullptr, nullptr, nullptr),
@@ -330,6 +346,8 @@ TEST_F(Registry, RejectsBadHandlesAndPaths) {
 }
 
 TEST_F(Registry, CorruptHiveIsReportedAndLeftAlone) {
+  std::string deep = "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE";
+  for (int i = 0; i < 300000; ++i) deep += "\\k";
   const std::string corrupt[] = {
       "",
       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n",
@@ -344,11 +362,13 @@ TEST_F(Registry, CorruptHiveIsReportedAndLeftAlone) {
       // Not UTF-8 (a CP1251 hive), and UTF-16 with a lone surrogate: never read with replacements.
       "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\\xCA\xEB\xFE\xF7]\r\n",
       std::string("\xFF\xFEW\0\0\xD8", 6),
-      // Names the API refuses: with NUL or CR, longer than 255.
+      // Names the API refuses: with NUL or CR, longer than 255, deeper than 512 levels.
       std::string("Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\a\0b]\r\n", 64),
       "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\a\rb]\r\n",
       "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\a]\r\n\"x\ry\"=\"v\"\r\n",
       "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\" + std::string(256, 'n') + "]\r\n",
+      deep.substr(0, 57 + 2 * 513) + "]\r\n",
+      deep + "]\r\n",
   };
   for (const std::string& text : corrupt) {
     tvtest::writeFile(machineFile(), text);
