@@ -102,6 +102,13 @@ TEST_F(ProviderTest, KeepsContainersPrivateAndListsThemInOrder) {
   }
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_NO_MORE_ITEMS);
   EXPECT_EQ(names, (std::vector<std::string>{"alpha", "beta"}));
+  // The two-call protocol with CRYPT_NEXT: asking the size does not move on.
+  size = sizeof name;
+  ASSERT_TRUE(CryptGetProvParam(provider, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, CRYPT_FIRST));
+  ASSERT_TRUE(CryptGetProvParam(provider, PP_ENUMCONTAINERS, nullptr, &size, CRYPT_NEXT));
+  EXPECT_EQ(size, 5u);
+  ASSERT_TRUE(CryptGetProvParam(provider, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, CRYPT_NEXT));
+  EXPECT_STREQ(name, "beta");
   CryptReleaseContext(provider, 0);
 }
 
