@@ -143,3 +143,5 @@ std::string writePinentryScript(const std::string& folder, const std::string& ge
 }
 
 }  // namespace tvtest
+
+void provisioning::PrintTo(KeyKind kind, std::ostream* os) { *os << tvtest::parameterSetName({kind, 0}); }

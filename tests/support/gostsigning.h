@@ -58,3 +58,8 @@ class ScopedPinentry {
 };
 
 }  // namespace tvtest
+
+namespace provisioning {
+// The same name where gtest prints a parameter (in ctest's test list).
+void PrintTo(KeyKind kind, std::ostream* os);
+}  // namespace provisioning
