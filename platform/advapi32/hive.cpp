@@ -2,6 +2,7 @@
 
 #include "internal/descriptor.h"
 #include "internal/prefix.h"
+#include "internal/regularfile.h"
 #include "internal/win32call.h"
 
 #include <dirent.h>
@@ -22,6 +23,14 @@ std::string folder() { return platformPrefix() + "/registry"; }
 
 std::string hivePath(Hive hive) { return folder() + (hive == Hive::Machine ? "/machine.reg" : "/user.reg"); }
 
+// No hive is read or written past this size: a larger file is not one
+// this stand-in wrote, and reading it whole would take the process down.
+constexpr size_t kMaxHiveSize = 64 << 20;
+
+// A writer's temporary file: the hive's name, this marker, six characters
+// from mkostemp. Only names of this form are ever removed as leftovers.
+constexpr char kTemporaryMarker[] = ".tellvane-write-";
+
 std::u16string rootName(Hive hive) { return hive == Hive::Machine ? u"HKEY_LOCAL_MACHINE" : u"HKEY_CURRENT_USER"; }
 
 void writeAll(int fd, const std::string& text) {
@@ -36,15 +45,15 @@ void writeAll(int fd, const std::string& text) {
 
 std::unique_ptr<RegKey> parseFile(Hive hive, int fd) {
   std::string text;
-  char buffer[65536];
-  while (true) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    require(n >= 0, ERROR_CANTREAD);
-    if (n == 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-  }
+  require(readUpTo(fd, kMaxHiveSize, text), ERROR_CANTREAD);
   return parseRegFile(text, rootName(hive));
+}
+
+// The hive's file, or -1 when there is none yet.
+int openHive(const std::string& path) {
+  const int fd = openRegularFile(path);
+  require(fd >= 0 || errno == ENOENT, ERROR_CANTREAD);
+  return fd;
 }
 
 // The last hive read from each file. Its file stays open, so that its inode
@@ -69,21 +78,15 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 }  // namespace
 
 std::unique_ptr<RegKey> loadHive(Hive hive) {
-  Descriptor file(open(hivePath(hive).c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) {
-    require(errno == ENOENT, ERROR_CANTREAD);
-    return std::make_unique<RegKey>(rootName(hive));
-  }
+  Descriptor file(openHive(hivePath(hive)));
+  if (file.get() < 0) return std::make_unique<RegKey>(rootName(hive));
   return parseFile(hive, file.get());
 }
 
 std::shared_ptr<const RegKey> readHive(Hive hive) {
   std::string path = hivePath(hive);
-  auto file = std::make_unique<Descriptor>(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file->get() < 0) {
-    require(errno == ENOENT, ERROR_CANTREAD);
-    return std::make_shared<const RegKey>(rootName(hive));
-  }
+  auto file = std::make_unique<Descriptor>(openHive(path));
+  if (file->get() < 0) return std::make_shared<const RegKey>(rootName(hive));
   struct stat identity {};
   require(fstat(file->get(), &identity) == 0, ERROR_CANTREAD);
   CachedHive& cached = cache[hive == Hive::Machine ? 0 : 1];
@@ -100,7 +103,7 @@ std::shared_ptr<const RegKey> readHive(Hive hive) {
 // Temporary files of a writer that died before renaming its file; only
 // called under the hive's lock, when no other writer can be at work.
 static void removeLeftovers(Hive hive) {
-  std::string prefix = hive == Hive::Machine ? "machine.reg." : "user.reg.";
+  std::string prefix = std::string(hive == Hive::Machine ? "machine.reg" : "user.reg") + kTemporaryMarker;
   DIR* dir = opendir(folder().c_str());
   if (dir == nullptr) return;
   while (dirent* entry = readdir(dir)) {
@@ -129,7 +132,9 @@ HiveLock::~HiveLock() { close(fd_); }  // closing the descriptor releases the lo
 void HiveLock::store(const RegKey& root) {
   std::string path = hivePath(hive_);
   std::string text = formatRegFile(root);
-  std::string temporary = path + ".XXXXXX";
+  // Written, it could not be read back.
+  require(text.size() <= kMaxHiveSize, ERROR_CANTWRITE);
+  std::string temporary = path + kTemporaryMarker + "XXXXXX";
   Descriptor file(mkostemp(temporary.data(), O_CLOEXEC));
   require(file.get() >= 0, ERROR_CANTWRITE);
   try {

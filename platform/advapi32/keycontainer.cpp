@@ -12,6 +12,7 @@
 
 #include "internal/descriptor.h"
 #include "internal/prefix.h"
+#include "internal/regularfile.h"
 #include "internal/win32call.h"
 #include "tvplatform.h"
 
@@ -28,25 +29,18 @@ std::string containerFolder(const std::string& name) {
   return keysFolder() + "/" + name;
 }
 
-// Opens a key file without following a symbolic link; a missing file is a
-// missing keyset.
+// Opens a key file without following a symbolic link or blocking; a
+// missing file, or something else than a file in its place, is a missing
+// keyset.
 int openKeyFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) fail(errno == ENOENT || errno == ENOTDIR ? NTE_BAD_KEYSET : NTE_PERM);
+  const int fd = openRegularFile(path, O_NOFOLLOW);
+  if (fd < 0) fail(errno == ENOENT || errno == ENOTDIR || errno == EINVAL ? NTE_BAD_KEYSET : NTE_PERM);
   return fd;
 }
 
-std::string readAll(int fd, size_t size) {
-  if (size > kMaxKeyFile) fail(NTE_BAD_KEYSET);
-  std::string bytes(size, '\0');
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t got = read(fd, &bytes[done], size - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += static_cast<size_t>(got);
-  }
-  bytes.resize(done);
+std::string readAll(int fd) {
+  std::string bytes;
+  if (!readUpTo(fd, kMaxKeyFile, bytes)) fail(NTE_BAD_KEYSET);
   return bytes;
 }
 
@@ -98,18 +92,16 @@ bool containerExists(const std::string& name) {
 
 Bytes readPublicKeyFile(const std::string& name) {
   Descriptor fd(openKeyFile(containerFolder(name) + "/" + kPublicFile));
-  struct stat info;
-  if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) fail(NTE_BAD_KEYSET);
-  const std::string bytes = readAll(fd.get(), static_cast<size_t>(info.st_size));
+  const std::string bytes = readAll(fd.get());
   return Bytes(bytes.begin(), bytes.end());
 }
 
 std::string readPrivateKeyFile(const std::string& name) {
   Descriptor fd(openKeyFile(containerFolder(name) + "/" + kPrivateFile));
   struct stat info;
-  if (fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) fail(NTE_BAD_KEYSET);
+  if (fstat(fd.get(), &info) != 0) fail(NTE_BAD_KEYSET);
   if ((info.st_mode & 077) != 0 || info.st_uid != geteuid()) fail(NTE_PERM);
-  return readAll(fd.get(), static_cast<size_t>(info.st_size));
+  return readAll(fd.get());
 }
 
 void createContainer(const std::string& name, const std::string& privatePem, const Bytes& publicDer) {

@@ -1,6 +1,7 @@
 #include "internal/pinentry.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -8,8 +9,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 extern char** environ;
 
@@ -19,6 +22,12 @@ namespace {
 
 // Assuan lines are at most 1000 bytes; a longer one is a broken peer.
 constexpr size_t kMaxLine = 1000;
+
+// A program that does not answer within this time (a person typing a PIN
+// included) is taken to have failed; one that has not gone a moment after
+// BYE is killed, so that a stuck program never holds up signing.
+constexpr int kAnswerTimeoutMs = 5 * 60 * 1000;
+constexpr auto kExitGrace = std::chrono::seconds(2);
 
 std::string percentEscape(const std::string& text) {
   static const char digits[] = "0123456789ABCDEF";
@@ -90,11 +99,7 @@ class PinentrySession {
       send("BYE");
       close(fd_);
     }
-    if (pid_ > 0) {
-      int status;
-      while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-      }
-    }
+    if (pid_ > 0) reap();
     wipe(buffer_);
   }
 
@@ -110,6 +115,20 @@ class PinentrySession {
   bool command(const std::string& line, std::string* data = nullptr) { return send(line) && finish(data); }
 
  private:
+  void reap() {
+    const auto deadline = std::chrono::steady_clock::now() + kExitGrace;
+    int status;
+    for (;;) {
+      const pid_t done = waitpid(pid_, &status, WNOHANG);
+      if (done == pid_ || (done < 0 && errno != EINTR)) return;
+      if (std::chrono::steady_clock::now() >= deadline) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid_, SIGKILL);
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+
   bool send(const std::string& line) {
     const std::string text = line + "\n";
     size_t done = 0;
@@ -131,6 +150,10 @@ class PinentrySession {
         return true;
       }
       if (buffer_.size() > kMaxLine) return false;
+      pollfd ready{fd_, POLLIN, 0};
+      const int polled = poll(&ready, 1, kAnswerTimeoutMs);
+      if (polled < 0 && errno == EINTR) continue;
+      if (polled <= 0) return false;
       char chunk[256];
       const ssize_t got = recv(fd_, chunk, sizeof chunk, 0);
       if (got < 0 && errno == EINTR) continue;

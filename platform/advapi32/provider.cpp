@@ -70,7 +70,17 @@ const GostPrivateKey& ProviderContext::privateKey() {
     } wiper{*asked};
     key_.emplace(openWithPin(pem, *asked));
   }
+  requireMatchingKeys();
   return *key_;
+}
+
+// A private key that is not the half of the container's public key would
+// sign what nothing verifies: such a container is refused when opened.
+void ProviderContext::requireMatchingKeys() {
+  if (!key_->publicKey().sameKeyAs(GostPublicKey::fromSpki(readPublicKeyFile(container_)))) {
+    key_.reset();
+    fail(NTE_KEYSET_ENTRY_BAD);
+  }
 }
 
 void ProviderContext::setPin(const std::string& pin) {
@@ -79,6 +89,7 @@ void ProviderContext::setPin(const std::string& pin) {
     // Checked now, as a card checks its PIN when it is presented.
     const std::string pem = readPrivateKeyFile(container_);
     key_.emplace(isEncryptedPkcs8(pem) ? openWithPin(pem, pin) : GostPrivateKey::fromPkcs8(pem, nullptr));
+    requireMatchingKeys();
   }
   if (pin_) wipe(*pin_);
   pin_ = pin;

@@ -50,7 +50,33 @@ std::u16string registryFold(const std::u16string& name) {
   return folded;
 }
 
+bool isStorableName(const std::u16string& name) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char16_t c = name[i];
+    if (c == 0 || c == u'\r' || c == u'\n') return false;
+    if (c >= 0xD800 && c < 0xDC00) {
+      if (i + 1 >= name.size() || name[i + 1] < 0xDC00 || name[i + 1] >= 0xE000) return false;
+      ++i;
+    } else if (c >= 0xDC00 && c < 0xE000) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // ---- RegKey -----------------------------------------------------------------
+
+RegKey::~RegKey() {
+  std::vector<std::unique_ptr<RegKey>> doomed;
+  for (auto& entry : children_) doomed.push_back(std::move(entry.second));
+  children_.clear();
+  while (!doomed.empty()) {
+    std::unique_ptr<RegKey> key = std::move(doomed.back());
+    doomed.pop_back();
+    for (auto& entry : key->children_) doomed.push_back(std::move(entry.second));
+    key->children_.clear();
+  }
+}
 
 const RegKey* RegKey::child(const std::u16string& name) const {
   auto it = children_.find(registryFold(name));
@@ -123,18 +149,29 @@ RegKey* findKey(RegKey& from, const std::vector<std::u16string>& path) {
 
 namespace {
 
-// Regedit itself writes UTF-16 with a byte-order mark; accept that too.
+// Regedit itself writes UTF-16 with a byte-order mark; accept that too. Text
+// in any other encoding is refused rather than read with replacement
+// characters, which the next write would keep in place of the real text.
 std::string asUtf8(const std::string& bytes) {
-  if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return bytes.substr(3);
   if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
     if (bytes.size() % 2 != 0) corrupt();
     std::u16string units;
     for (size_t i = 2; i < bytes.size(); i += 2)
       units += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
                                      (static_cast<unsigned char>(bytes[i + 1]) << 8));
-    return toUtf8(units);
+    std::string text = toUtf8(units);
+    if (toUtf16(text) != units) corrupt();  // a lone surrogate
+    return text;
   }
-  return bytes;
+  const size_t start = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  if (!isUtf8(bytes.data() + start, bytes.size() - start)) corrupt();
+  return bytes.substr(start);
+}
+
+std::u16string storableName(const std::string& utf8) {
+  std::u16string name = toUtf16(utf8);
+  if (!isStorableName(name)) corrupt();
+  return name;
 }
 
 std::vector<std::string> splitLines(const std::string& text) {
@@ -225,7 +262,7 @@ RegValue parseValue(const std::string& line) {
   if (line[0] == '@') {
     at = 1;
   } else {
-    value.name = toUtf16(readQuoted(line, at));
+    value.name = storableName(readQuoted(line, at));
     if (value.name.empty()) corrupt();  // the default value is written @
   }
   while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
@@ -272,8 +309,9 @@ std::vector<std::u16string> splitKeyPath(const std::string& path) {
   while (true) {
     size_t end = path.find('\\', start);
     std::string name = path.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    if (name.empty()) corrupt();
-    names.push_back(toUtf16(name));
+    if (name.empty() || names.size() > kMaxKeyDepth) corrupt();  // the root and 512 levels below it
+    names.push_back(storableName(name));
+    if (names.size() > 1 && names.back().size() > kMaxKeyName) corrupt();
     if (end == std::string::npos) return names;
     start = end + 1;
   }
@@ -380,14 +418,26 @@ void writeKey(std::string& out, const RegKey& key, const std::string& path) {
   out += "[" + path + "]\r\n";
   for (const RegValue& v : key.values()) writeValue(out, v);
   out += "\r\n";
-  for (const RegKey* child : key.children()) writeKey(out, *child, path + "\\" + toUtf8(child->name()));
 }
 
 }  // namespace
 
+// Walks the keys in order with a stack of the keys still to write, each
+// with the length of its parent's path in `path`.
 std::string formatRegFile(const RegKey& root) {
   std::string out = std::string(header) + "\r\n\r\n";
-  writeKey(out, root, toUtf8(root.name()));
+  std::string path;
+  std::vector<std::pair<const RegKey*, size_t>> pending{{&root, 0}};
+  while (!pending.empty()) {
+    auto [key, parentLength] = pending.back();
+    pending.pop_back();
+    path.resize(parentLength);
+    if (key != &root) path += '\\';
+    path += toUtf8(key->name());
+    if (!key->values().empty() || !key->hasChildren()) writeKey(out, *key, path);
+    std::vector<const RegKey*> children = key->children();
+    for (auto child = children.rbegin(); child != children.rend(); ++child) pending.emplace_back(*child, path.size());
+  }
   return out;
 }
 

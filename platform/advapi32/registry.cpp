@@ -114,21 +114,6 @@ Location locationOf(HKEY key) {
 
 // ---- Names --------------------------------------------------------------------
 
-// Names are kept in a UTF-8 text file, a line per key or value: a line
-// break or a lone surrogate could not be kept there.
-void requireStorableName(const std::u16string& name) {
-  for (size_t i = 0; i < name.size(); ++i) {
-    char16_t c = name[i];
-    require(c != u'\r' && c != u'\n' && c != 0);
-    if (c >= 0xD800 && c < 0xDC00) {
-      require(i + 1 < name.size() && name[i + 1] >= 0xDC00 && name[i + 1] < 0xE000);
-      ++i;
-    } else {
-      require(!(c >= 0xDC00 && c < 0xE000));
-    }
-  }
-}
-
 // A subkey path: names between backslashes; a trailing backslash is
 // allowed, an empty name within the path is not.
 Path parsePath(LPCWSTR subKey) {
@@ -141,8 +126,7 @@ Path parsePath(LPCWSTR subKey) {
   while (true) {
     size_t end = text.find(u'\\', start);
     std::u16string name = text.substr(start, end == std::u16string::npos ? std::u16string::npos : end - start);
-    require(!name.empty() && name.size() <= 255);
-    requireStorableName(name);
+    require(!name.empty() && name.size() <= kMaxKeyName && isStorableName(name));
     path.push_back(std::move(name));
     if (end == std::u16string::npos) return path;
     start = end + 1;
@@ -157,7 +141,7 @@ Path joined(const Path& a, const Path& b) {
 
 std::u16string valueName(LPCWSTR name) {
   std::u16string text = name == nullptr ? std::u16string() : std::u16string(name);
-  requireStorableName(text);
+  require(isStorableName(text));
   return text;
 }
 
@@ -427,6 +411,9 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWS
     require(Reserved == 0);
     Location parent = locationOf(hKey);
     Location location{parent.root, joined(parent.path, parsePath(lpSubKey))};
+    // Windows' limit, from the hive's root (classes live two levels down).
+    const size_t depth = location.path.size() + (location.root == Root::Classes ? classesPath.size() : 0);
+    require(depth <= kMaxKeyDepth, ERROR_NO_SYSTEM_RESOURCES);
     bool created = createKey(parent, location);
     *phkResult = handles().add(std::move(location));
     if (lpdwDisposition != nullptr) *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;

@@ -3,9 +3,11 @@
 // every file of the folder, in file-name order, into the store, so a store
 // holds what was on disk when it was opened.
 #include "crypt32/certcontext.h"
+#include "internal/descriptor.h"
 #include "internal/gnutls_handles.h"
 #include "internal/utf.h"
 #include "internal/prefix.h"
+#include "internal/regularfile.h"
 #include "internal/win32call.h"
 
 #include <wincrypt.h>
@@ -19,6 +21,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <sys/stat.h>
 #include <unordered_map>
 
@@ -35,7 +38,7 @@ const char* const kStandardStores[] = {"My",            "Root",           "CA",
                                        "TrustedPublisher", "Disallowed"};
 
 // Larger files are not certificates worth reading.
-constexpr std::uintmax_t kMaximumFileSize = 16 * 1024 * 1024;
+constexpr size_t kMaximumFileSize = 16 * 1024 * 1024;
 
 struct StoreRecord {
   std::mutex lock;                           // a handle may be enumerated and added to at once
@@ -143,12 +146,9 @@ std::vector<StoreFile> filesInOrder(const std::string& folder) {
 }
 
 std::optional<std::string> readSmallFile(const std::string& path) {
-  std::error_code error;
-  std::uintmax_t size = fs::file_size(path, error);
-  if (error || size > kMaximumFileSize) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  std::string bytes(static_cast<size_t>(size), '\0');
-  if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return std::nullopt;
+  Descriptor fd(openRegularFile(path));
+  std::string bytes;
+  if (fd.get() < 0 || !readUpTo(fd.get(), kMaximumFileSize, bytes)) return std::nullopt;
   return bytes;
 }
 
@@ -260,7 +260,11 @@ class DecodedFiles {
   std::map<std::string, std::vector<std::shared_ptr<const Entry>>> folders_;
 };
 
+// A certificate found in several files is listed once, from the first: a
+// Windows store holds a certificate once (it is kept by its hash), and a
+// page shown one certificate twice could not tell the two apart.
 void loadFolder(const std::string& folder, HCERTSTORE handle, const std::shared_ptr<StoreRecord>& record) {
+  std::set<Bytes> seen;
   const auto entries = DecodedFiles::instance().read(folder);
   size_t count = 0;
   for (const auto& entry : entries) count += entry->certificates.size();
@@ -272,6 +276,10 @@ void loadFolder(const std::string& folder, HCERTSTORE handle, const std::shared_
     }
     for (const auto& decoded : entry->certificates) {
       PCCERT_CONTEXT context = createCertificateContext(decoded);
+      if (!seen.insert(certificateSha1(context)).second) {
+        releaseCertificateContext(context);
+        continue;
+      }
       attachToStore(context, handle, record, record->certificates.size());
       record->certificates.push_back(context);
     }
@@ -405,13 +413,17 @@ void deleteCertificate(PCCERT_CONTEXT context) {
   if (record->readOnly) fail(ERROR_ACCESS_DENIED);
   const Bytes& hash = certificateSha1(context);
   bool shared = false;
-  for (const std::string& path : filesInOrder(record->folder)) {
+  for (const StoreFile& file : filesInOrder(record->folder)) {
+    const std::string path = record->folder + "/" + file.name;
     std::optional<std::string> bytes = readSmallFile(path);
     if (!bytes) continue;
-    const std::vector<PCCERT_CONTEXT> held = contextsOf(*bytes);
-    const bool holds =
-        std::any_of(held.begin(), held.end(), [&](PCCERT_CONTEXT c) { return certificateSha1(c) == hash; });
-    for (PCCERT_CONTEXT c : held) releaseCertificateContext(c);
+    const auto held = certificatesIn(*bytes);
+    const bool holds = std::any_of(held.begin(), held.end(), [&](const auto& decoded) {
+      PCCERT_CONTEXT c = createCertificateContext(decoded);
+      const bool same = certificateSha1(c) == hash;
+      releaseCertificateContext(c);
+      return same;
+    });
     if (!holds) continue;
     if (held.size() > 1)
       shared = true;

@@ -34,6 +34,7 @@ class GostPublicKey {
   bool verify(const Bytes& digest, const Bytes& rfcSignature) const;
 
  private:
+  friend class GostPrivateKey;
   explicit GostPublicKey(gnutls_pubkey_t key);
   std::shared_ptr<gnutls_pubkey_st> key_;
 };
@@ -45,6 +46,8 @@ class GostPrivateKey {
   static GostPrivateKey fromPkcs8(const std::string& pem, const char* password);
 
   Bytes sign(const Bytes& digest) const;
+  // The public half of this key.
+  GostPublicKey publicKey() const;
 
  private:
   explicit GostPrivateKey(gnutls_privkey_t key);

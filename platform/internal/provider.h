@@ -39,6 +39,7 @@ class ProviderContext {
   size_t enumerationNext = 0;
 
  private:
+  void requireMatchingKeys();  // with mutex_ held
   std::string container_;
   bool silent_;
   std::optional<std::string> pin_;

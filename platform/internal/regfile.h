@@ -16,6 +16,15 @@ namespace tv {
 // Upper case for comparing registry names, as Windows compares them.
 std::u16string registryFold(const std::u16string& name);
 
+// Windows keeps keys at most 512 levels below a hive's root, each name at
+// most 255 characters.
+constexpr size_t kMaxKeyDepth = 512;
+constexpr size_t kMaxKeyName = 255;
+
+// Whether a key or value name can be kept in the hive's text: no NUL, line
+// break or lone surrogate.
+bool isStorableName(const std::u16string& name);
+
 struct RegValue {
   std::u16string name;  // empty: the key's default value
   DWORD type = REG_NONE;
@@ -25,6 +34,9 @@ struct RegValue {
 class RegKey {
  public:
   explicit RegKey(std::u16string name) : name_(std::move(name)) {}
+  // Takes down the keys below one by one, so that no depth of keys can
+  // exhaust the stack.
+  ~RegKey();
   RegKey(const RegKey&) = delete;
   RegKey& operator=(const RegKey&) = delete;
 
@@ -57,10 +69,14 @@ const RegKey* findKey(const RegKey& from, const std::vector<std::u16string>& pat
 RegKey* findKey(RegKey& from, const std::vector<std::u16string>& path);
 
 // Parses the text of a hive whose keys are all under rootName (for example
-// "HKEY_LOCAL_MACHINE"). Text that does not parse fails with ERROR_BADDB.
+// "HKEY_LOCAL_MACHINE"). Text that does not parse fails with ERROR_BADDB:
+// text that is neither UTF-8 nor UTF-16 with its byte-order mark, a key
+// deeper than kMaxKeyDepth, or a name that the API would refuse.
 std::unique_ptr<RegKey> parseRegFile(const std::string& text, const std::u16string& rootName);
 
-// The text of a hive, as regedit would export it (UTF-8).
+// The text of a hive, as regedit would export it (UTF-8). A key with
+// subkeys but no values gets no line of its own (its subkeys' lines make
+// it), so a chain of empty keys costs one line, not one per level.
 std::string formatRegFile(const RegKey& root);
 
 }  // namespace tv

@@ -62,6 +62,7 @@ const MessageEntry kMessageTable[] = {
      "No mapping for the Unicode character exists in the target multi-byte code page."},
     {ERROR_IO_DEVICE, "The request could not be performed because of an I/O device error."},
     {ERROR_CANCELLED, "The operation was canceled by the user."},
+    {ERROR_NO_SYSTEM_RESOURCES, "Insufficient system resources exist to complete the requested service."},
     {ERROR_RESOURCE_DATA_NOT_FOUND, "The specified image file did not contain a resource section."},
     {ERROR_RESOURCE_TYPE_NOT_FOUND, "The specified resource type cannot be found in the image file."},
     {ERROR_RESOURCE_NAME_NOT_FOUND, "The specified resource name cannot be found in the image file."},

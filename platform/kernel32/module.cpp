@@ -2,6 +2,7 @@
 // FreeLibrary dlclose (both counted, as on Windows), GetProcAddress dlsym
 // limited to the module's own symbols.
 #include "internal/module.h"
+#include "internal/regularfile.h"
 #include "internal/utf.h"
 #include "internal/win32call.h"
 
@@ -150,6 +151,8 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
       addReference(platform, 0);
       return handleOf(platform);
     }
+    // The loader would wait for ever on a FIFO named as a module.
+    require(name.find('/') == std::string::npos || isRegularFile(name), ERROR_MOD_NOT_FOUND);
     void* handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     require(handle != nullptr, ERROR_MOD_NOT_FOUND);
     link_map* map = nullptr;

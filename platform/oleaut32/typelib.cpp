@@ -7,13 +7,13 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <new>
 #include <optional>
 
 #include "internal/comtext.h"
+#include "internal/descriptor.h"
+#include "internal/regularfile.h"
 #include "internal/typeinfo.h"
 #include "internal/typelibdata.h"
 #include "internal/win32call.h"
@@ -497,10 +497,14 @@ HRESULT TypeDescription::GetContainingTypeLib(ITypeLib** ppTLib, UINT* pIndex) {
 
 // ---- Loading --------------------------------------------------------------------
 
+// No type library is larger; /dev/zero named as one is not read for ever.
+constexpr size_t kMaxTypeLibSize = 16 << 20;
+
 std::optional<std::string> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  Descriptor fd(openRegularFile(path));
+  std::string bytes;
+  if (fd.get() < 0 || !readUpTo(fd.get(), kMaxTypeLibSize, bytes)) return std::nullopt;
+  return bytes;
 }
 
 // The TYPELIB resource of a module, copied out before the module is let go.

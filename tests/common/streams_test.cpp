@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <stdexcept>
@@ -141,38 +140,6 @@ TEST_F(FileInputStreamTest, HoldsTheFileExclusivelyWhileOpen) {
   EXPECT_EQ(codeOfStream(path), 32u);
   CloseHandle(other);
   EXPECT_EQ(codeOfStream(path), 0u);
-}
-
-// The hold reaches across processes, whichever side holds the file.
-TEST_F(FileInputStreamTest, HoldsTheFileExclusivelyAgainstAnotherProcess) {
-  std::string path = makeFile("data");
-  for (bool childHolds : {true, false}) {
-    int ready[2], done[2];
-    ASSERT_EQ(pipe(ready) | pipe(done), 0);
-    auto held = childHolds ? nullptr : std::make_unique<Sys::FileInputStream>(path);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      if (!childHolds) _exit(static_cast<int>(codeOfStream(path)));
-      Sys::FileInputStream mine(path);
-      char c = 0;
-      (void)!write(ready[1], &c, 1);
-      (void)!read(done[0], &c, 1);
-      _exit(0);
-    }
-    char c = 0;
-    if (childHolds) {
-      ASSERT_EQ(read(ready[0], &c, 1), 1);
-      EXPECT_EQ(codeOfStream(path), 32u);
-      (void)!write(done[1], &c, 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_EQ(WEXITSTATUS(status), childHolds ? 0 : 32);
-    held.reset();
-    for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
-    EXPECT_EQ(codeOfStream(path), 0u);
-  }
 }
 
 }  // namespace

@@ -97,12 +97,4 @@ TEST_F(PersonalStore, FailingFilterLeavesNoCertificateBehind) {
   EXPECT_EQ(liveBefore, TvLiveCertificateContexts());
 }
 
-TEST_F(PersonalStore, ClosingIsTheLastTraceLine) {
-  tvtest::DebugCapture capture;
-  { CertificateStore store(WSTR("My"), false, true); }
-  EXPECT_EQ((std::vector<std::string>{"Crypto::CertificateStore::CertificateStore",
-                                      "Crypto::CertificateStore::~CertificateStore"}),
-            capture.lines());
-}
-
 }  // namespace

@@ -5,7 +5,6 @@
 #include "common/exceptions.h"
 #include "common/memoryoutputstream.h"
 #include "support/certfactory.h"
-#include "support/debugcapture.h"
 #include "support/memoryinputstream.h"
 
 #include <tvplatform.h>
@@ -134,32 +133,6 @@ TEST(X509Certificate, EmptyCertificatesAreRefusedWithInvalidParameter) {
   }
   // An encoding the platform refuses carries the platform's code.
   EXPECT_EQ(0x80093100u, errorCode([] { X509Certificate bad(tvtest::fromHex("3003020101")); }) & 0xFFFFFF00u);
-}
-
-TEST(X509Certificate, EachLifeStepWritesItsTraceLine) {
-  Bytes der = tvtest::makeCertificate(tvtest::KeyKind::EcdsaP256).der;
-  PCCERT_CONTEXT context = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(), static_cast<DWORD>(der.size()));
-  tvtest::DebugCapture capture;
-  {
-    X509Certificate empty;
-    X509Certificate fromContext(context);
-    X509Certificate fromEncoding(der);
-    X509Certificate copy(fromEncoding);
-    empty = copy;
-  }
-  CertFreeCertificateContext(context);
-  EXPECT_EQ((std::vector<std::string>{
-                "X509Certificate::X509Certificate - empty CTOR",
-                "X509Certificate::X509Certificate - make duplicate of PCCERT_CONTEXT",
-                "X509Certificate::X509Certificate - deserializing CTOR",
-                "X509Certificate::X509Certificate - copy CTOR",
-                "X509Certificate::operator =",
-                "X509Certificate::~X509Certificate",
-                "X509Certificate::~X509Certificate",
-                "X509Certificate::~X509Certificate",
-                "X509Certificate::~X509Certificate",
-            }),
-            capture.lines());
 }
 
 TEST(X509Certificate, NameAttributesComeUnquotedAndAbsentOnesEmpty) {

@@ -43,29 +43,20 @@ TEST(JsonEscape, EscapesQuotesBackslashesAndControlCharactersOnly) {
   for (const auto& c : cases) EXPECT_EQ(Sys::escapeJson(c.text), c.escaped);
 }
 
-// Every text a failing operation can report reaches the page as valid JSON and
-// reads back unchanged: each byte below 0x80, the fixed refusals, and every
-// platform message behind an OsError or a Crypto::Error.
-TEST(Envelope, EveryTextTheSystemCanReportParsesBackUnchanged) {
+// Every kind of text a failing operation can report reaches the page as valid
+// JSON and reads back unchanged: every byte below 0x80, and platform messages
+// with quotes, backslashes and line breaks (texts in the thread's code page:
+// below).
+TEST(Envelope, EveryKindOfTextParsesBackUnchanged) {
   std::string every;
   for (int c = 0; c < 0x80; ++c) every += static_cast<char>(c);
-  std::vector<std::string> texts = {
-      every, "Broken stream (1)", "No data to read", "std::bad_alloc",
+  const std::string texts[] = {
+      every, "std::bad_alloc",
       Sys::OsError("C:\\build\\shared\\clientcrypto.cpp", 9, "Certificate wasnt found").what(),
       Sys::OsError(0x2000DEAD, "common\\\"quoted\".cpp", 1).what(),
+      Sys::OsError(static_cast<DWORD>(NTE_BAD_KEYSET), "shared\\clientcrypto.cpp", 120).what(),
+      Crypto::Error(static_cast<DWORD>(ERROR_BADDB)).what(),
   };
-  size_t known = 0;
-  for (DWORD facility : {0x0000, 0x8000, 0x8002, 0x8004, 0x8007, 0x8009, 0x8010}) {
-    for (DWORD low = 0; low <= 0xFFFF; ++low) {
-      DWORD code = (facility << 16) | low;
-      std::string text = Sys::OsError(code, "shared\\clientcrypto.cpp", 120).what();
-      if (text.find("Unable to find a message text") != std::string::npos) continue;
-      ++known;
-      texts.push_back(text);
-      texts.push_back(Crypto::Error(code).what());
-    }
-  }
-  EXPECT_GT(known, 100u) << "the platform should know many messages";
   for (const std::string& text : texts) {
     EXPECT_EQ(delivered(ClientCrypto::errorWithString(text)).result, text);
     EXPECT_EQ(delivered(ClientCrypto::successWithString(text)).result, text);

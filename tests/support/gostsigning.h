@@ -43,8 +43,9 @@ void installKeyContainer(const std::string& name, const std::string& privatePem,
 // A pinentry program for tests: a shell script in folder that answers the
 // Assuan greeting and commands with OK and GETPIN with the given answer
 // lines (for instance "D 1234" or "ERR 83886179 Operation cancelled").
-// Returns its path.
-std::string writePinentryScript(const std::string& folder, const std::string& getpinAnswer);
+// Returns its path. With stayAfterBye it does not exit when told BYE.
+std::string writePinentryScript(const std::string& folder, const std::string& getpinAnswer,
+                                bool stayAfterBye = false);
 
 // Names the pinentry program of the provider while it lives (an empty name:
 // none, so that no test ever prompts a person), then restores the former one.
@@ -57,3 +58,8 @@ class ScopedPinentry {
 };
 
 }  // namespace tvtest
+
+namespace provisioning {
+// The same name where gtest prints a parameter (in ctest's test list).
+void PrintTo(KeyKind kind, std::ostream* os);
+}  // namespace provisioning

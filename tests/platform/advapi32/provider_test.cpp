@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/certfactory.h"
 #include "support/gostsigning.h"
@@ -101,6 +102,13 @@ TEST_F(ProviderTest, KeepsContainersPrivateAndListsThemInOrder) {
   }
   EXPECT_EQ(GetLastError(), (DWORD)ERROR_NO_MORE_ITEMS);
   EXPECT_EQ(names, (std::vector<std::string>{"alpha", "beta"}));
+  // The two-call protocol with CRYPT_NEXT: asking the size does not move on.
+  size = sizeof name;
+  ASSERT_TRUE(CryptGetProvParam(provider, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, CRYPT_FIRST));
+  ASSERT_TRUE(CryptGetProvParam(provider, PP_ENUMCONTAINERS, nullptr, &size, CRYPT_NEXT));
+  EXPECT_EQ(size, 5u);
+  ASSERT_TRUE(CryptGetProvParam(provider, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, CRYPT_NEXT));
+  EXPECT_STREQ(name, "beta");
   CryptReleaseContext(provider, 0);
 }
 
@@ -111,6 +119,10 @@ TEST_F(ProviderTest, RefusesContextsItCannotGive) {
   tvtest::installKeyContainer("open", gost.privateKeyPem, gost.publicKeyDer);
   chmod((prefix / "keys/open/private.pem").c_str(), 0640);
   tvtest::installKeyContainer("rsa", rsa.privateKeyPem, rsa.publicKeyDer);
+  tvtest::installKeyContainer("mismatched", gost.privateKeyPem, makeKey().publicKeyDer);
+  tvtest::installKeyContainer("fifo", gost.privateKeyPem, gost.publicKeyDer);
+  unlink((prefix / "keys/fifo/private.pem").c_str());
+  mkfifo((prefix / "keys/fifo/private.pem").c_str(), 0600);  // read, it would block for ever
   for (unsigned char set : {2, 3})
     tvtest::installKeyContainer("set35." + std::to_string(set), tvtest::privateKeyWithParamSet35(gost.privateKeyPem, set),
                                 gost.publicKeyDer);
@@ -123,6 +135,7 @@ TEST_F(ProviderTest, RefusesContextsItCannotGive) {
       {"good", 75, CRYPT_VERIFYCONTEXT, (DWORD)NTE_BAD_FLAGS},
       {"open", 75, 0, (DWORD)NTE_PERM},                 {"rsa", 75, 0, (DWORD)NTE_BAD_ALGID},
       {"set35.2", 75, 0, (DWORD)NTE_BAD_ALGID},         {"set35.3", 75, 0, (DWORD)NTE_BAD_ALGID},
+      {"mismatched", 75, 0, (DWORD)NTE_KEYSET_ENTRY_BAD}, {"fifo", 75, 0, (DWORD)NTE_BAD_KEYSET},
   };
   for (const auto& c : cases) {
     HCRYPTPROV provider = 0;
@@ -139,19 +152,24 @@ TEST_F(ProviderTest, OpensEncryptedKeysWithTheHandedPinOrOneAskedOfTheUser) {
   const struct {
     const char* what;
     const char* handedPin;  // through PP_KEYEXCHANGE_PIN, or null
-    const char* answer;     // the pinentry's answer to GETPIN; null: no program
+    const char* answer;     // the pinentry's answer to GETPIN; null: nobody to ask; "": a missing program
     DWORD flags, error;     // error 0: signed
+    bool staysAfterBye = false;
   } cases[] = {
       {"PIN handed", "12%4", nullptr, 0, 0},
       {"PIN entered, percent-escaped", nullptr, "D 12%254", 0, 0},
       {"user cancelled", nullptr, "ERR 83886179 Operation cancelled", 0, (DWORD)SCARD_W_CANCELLED_BY_USER},
       {"empty PIN entered", nullptr, "D ", 0, (DWORD)SCARD_W_CANCELLED_BY_USER},
       {"wrong PIN entered", nullptr, "D 9999", 0, (DWORD)SCARD_W_WRONG_CHV},
-      {"no pinentry program", nullptr, nullptr, 0, (DWORD)SCARD_W_CANCELLED_BY_USER},
+      {"pinentry program missing", nullptr, "", 0, (DWORD)SCARD_W_CANCELLED_BY_USER},
+      {"nobody to ask", nullptr, nullptr, 0, (DWORD)SCARD_W_CANCELLED_BY_USER},
+      {"pinentry stays after BYE", nullptr, "D 12%254", 0, 0, true},
       {"silent context", nullptr, "D 12%254", CRYPT_SILENT, (DWORD)SCARD_W_CANCELLED_BY_USER},
   };
   for (const auto& c : cases) {
-    tvtest::ScopedPinentry pinentry(c.answer ? tvtest::writePinentryScript(prefix.path(), c.answer) : prefix / "none");
+    tvtest::ScopedPinentry pinentry(c.answer == nullptr ? ""
+                                    : *c.answer == 0    ? prefix / "missing"
+                                                        : tvtest::writePinentryScript(prefix.path(), c.answer, c.staysAfterBye));
     HCRYPTPROV provider = 0;
     ASSERT_TRUE(CryptAcquireContextA(&provider, "locked", nullptr, 75, c.flags)) << c.what;
     if (c.handedPin != nullptr) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -310,6 +311,25 @@ TEST_F(Registry, RejectsBadHandlesAndPaths) {
   EXPECT_EQ(RegCloseKey(reinterpret_cast<HKEY>(0x1234)), ERROR_INVALID_HANDLE);
   EXPECT_EQ(create(HKEY_CURRENT_USER, u"a\\\\b", key), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(create(HKEY_CURRENT_USER, u"line\nbreak", key), ERROR_INVALID_PARAMETER);
+  // Names of up to 255 characters, keys up to 512 levels below the hive's root.
+  EXPECT_EQ(create(HKEY_CURRENT_USER, std::u16string(255, u'n'), key), ERROR_SUCCESS);
+  EXPECT_EQ(create(HKEY_CURRENT_USER, std::u16string(256, u'n'), key), ERROR_INVALID_PARAMETER);
+  auto levels = [](size_t count) {
+    std::u16string path = u"d";
+    for (size_t i = 1; i < count; ++i) path += u"\\d";
+    return path;
+  };
+  EXPECT_EQ(create(HKEY_CURRENT_USER, levels(513), key), ERROR_NO_SYSTEM_RESOURCES);
+  EXPECT_EQ(create(HKEY_CLASSES_ROOT, levels(511), key), ERROR_NO_SYSTEM_RESOURCES);
+  EXPECT_EQ(create(HKEY_CURRENT_USER, levels(5000), key), ERROR_NO_SYSTEM_RESOURCES);
+  {
+    Key deepest;
+    ASSERT_EQ(create(HKEY_CURRENT_USER, levels(512), deepest), ERROR_SUCCESS);
+    setString(deepest, u"v", u"at the bottom");
+  }
+  // The chain of empty keys above the value is written once, not once per level.
+  EXPECT_LT(readText(userFile()).size(), 5000u);
+  EXPECT_EQ(readString(HKEY_CURRENT_USER, levels(512), u"v"), u"at the bottom");
   EXPECT_EQ(open(HKEY_CURRENT_USER, u"Software\\Nothing", key), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegSetValueExW(HKEY_CURRENT_USER, u"x", 0, REG_BINARY, nullptr, 4), ERROR_NOACCESS);
   EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"x", 0, nullptr, 0, KEY_READ, nullptr, nullptr, nullptr),
@@ -326,7 +346,9 @@ TEST_F(Registry, RejectsBadHandlesAndPaths) {
 }
 
 TEST_F(Registry, CorruptHiveIsReportedAndLeftAlone) {
-  const char* corrupt[] = {
+  std::string deep = "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE";
+  for (int i = 0; i < 300000; ++i) deep += "\\k";
+  const std::string corrupt[] = {
       "",
       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n",
       "Windows Registry Editor Version 5.00\r\n\"value before any key\"=\"x\"\r\n",
@@ -337,8 +359,18 @@ TEST_F(Registry, CorruptHiveIsReportedAndLeftAlone) {
       "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"a\"=hex:1,zz\r\n",
       "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"a\"=-\r\n",
       "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\Software\\\\Twice]\r\n",
+      // Not UTF-8 (a CP1251 hive), and UTF-16 with a lone surrogate: never read with replacements.
+      "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\\xCA\xEB\xFE\xF7]\r\n",
+      std::string("\xFF\xFEW\0\0\xD8", 6),
+      // Names the API refuses: with NUL or CR, longer than 255, deeper than 512 levels.
+      std::string("Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\a\0b]\r\n", 64),
+      "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\a\rb]\r\n",
+      "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\a]\r\n\"x\ry\"=\"v\"\r\n",
+      "Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\" + std::string(256, 'n') + "]\r\n",
+      deep.substr(0, 57 + 2 * 513) + "]\r\n",
+      deep + "]\r\n",
   };
-  for (const char* text : corrupt) {
+  for (const std::string& text : corrupt) {
     tvtest::writeFile(machineFile(), text);
     Key key;
     EXPECT_EQ(open(HKEY_LOCAL_MACHINE, u"Software", key), ERROR_BADDB) << text;
@@ -349,6 +381,11 @@ TEST_F(Registry, CorruptHiveIsReportedAndLeftAlone) {
   // The other hive is not touched by it.
   Key user;
   EXPECT_EQ(create(HKEY_CURRENT_USER, u"Software\\Fine", user), ERROR_SUCCESS);
+  // A FIFO in a hive's place is not waited on.
+  std::filesystem::remove(machineFile());
+  ASSERT_EQ(mkfifo(machineFile().c_str(), 0600), 0);
+  Key key;
+  EXPECT_EQ(open(HKEY_LOCAL_MACHINE, u"Software", key), ERROR_CANTREAD);
 }
 
 // ---- HKEY_CLASSES_ROOT ------------------------------------------------------------
@@ -507,15 +544,17 @@ TEST_F(Registry, WriterKilledMidWayLeavesAWholeHiveAndNoLock) {
     waitpid(child, nullptr, 0);
 
     // The hive parses, and the dead writer's lock is gone with it; a
-    // temporary file it may have left is removed by the next writer.
-    tvtest::writeFile(userFile() + ".Xy12Zq", "half a hive");
+    // temporary file it may have left is removed by the next writer, and
+    // only that: a file of the user's of the same length stays.
+    tvtest::writeFile(userFile() + ".tellvane-write-Xy12Zq", "half a hive");
+    tvtest::writeFile(userFile() + ".backup", "the user's own");
     Key key;
     ASSERT_EQ(create(HKEY_CURRENT_USER, u"Software\\Killed", key), ERROR_SUCCESS);
     setString(key, u"after", u"written");
     EXPECT_EQ(readString(HKEY_CURRENT_USER, u"Software\\Killed", u"after"), u"written");
     for (const auto& entry : std::filesystem::directory_iterator(prefix_ / "registry")) {
       std::string name = entry.path().filename().string();
-      EXPECT_TRUE(name == "user.reg" || name == "user.reg.lock") << name;
+      EXPECT_TRUE(name == "user.reg" || name == "user.reg.lock" || name == "user.reg.backup") << name;
     }
   }
 }

@@ -109,6 +109,7 @@ TEST_F(SystemStore, ListsFilesInNameOrderAndPemCertificatesInFileOrder) {
   tvtest::installCertificate(prefix.path(), "20-c.cer", c);
   tvtest::installCertificate(prefix.path(), "10-bundle.pem", tvtest::toPem(b) + tvtest::toPem(a));
   tvtest::installCertificate(prefix.path(), "30-d.pem", "leading text\n" + tvtest::toPem(d));
+  tvtest::installCertificate(prefix.path(), "40-a-again.cer", a);  // listed once, where first found
   std::filesystem::create_directories(prefix / "certstores/user/My/00-folder");
 
   HCERTSTORE store = openUserStore(u"My");

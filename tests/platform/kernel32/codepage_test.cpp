@@ -66,6 +66,8 @@ TEST(Utf8, WellFormedTextRoundTrips) {
       {"surrogate pair is one four-byte sequence", u"\U0001F600", "\xF0\x9F\x98\x80"},
       {"highest code point", u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
       {"embedded zero", std::u16string(u"a\0b", 3), std::string("a\0b", 3)},
+      // Latin-1 in runs of four: what the ASCII fast path must not take for ASCII.
+      {"latin-1", u"abcd\u0080\u00A0\u00E9\u00FF", "abcd\xC2\x80\xC2\xA0\xC3\xA9\xC3\xBF"},
   };
   for (const Utf8Case& c : cases) {
     EXPECT_EQ(narrow(CP_UTF8, c.wide), c.bytes) << c.name;

@@ -191,6 +191,8 @@ const BadCall kBadCalls[] = {
     {"OutParameterByValue", u"split", {{u"a b", 0}, {u"", 0}}, DISP_E_TYPEMISMATCH, 0},
 };
 
+void PrintTo(const BadCall& c, std::ostream* os) { *os << c.name; }
+
 class InvocationError : public Invocation, public testing::WithParamInterface<BadCall> {};
 
 TEST_P(InvocationError, GivesTheDispatchErrorAndArgument) {

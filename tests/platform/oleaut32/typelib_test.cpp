@@ -4,6 +4,7 @@
 
 #include <oleauto.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -149,6 +150,32 @@ TEST_F(TypeLibrary, NamesTheDefaultInterfaceOfTheClass) {
   EXPECT_TRUE(IsEqualGUID(defaultInterface.attr().guid, kIidGreeter));
 }
 
+TEST_F(TypeLibrary, FindsNamesWithoutRegardToCase) {
+  // IsName gives back the stored spelling; FindName the types and members of that name.
+  std::u16string name = u"GREET";
+  BOOL found = FALSE;
+  ASSERT_EQ(tl_.lib->IsName(name.data(), 0, &found), S_OK);
+  EXPECT_TRUE(found);
+  EXPECT_EQ(name, u"greet");
+  name = u"nowhere";
+  ASSERT_EQ(tl_.lib->IsName(name.data(), 0, &found), S_OK);
+  EXPECT_FALSE(found);
+  ITypeInfo* infos[3] = {};
+  MEMBERID ids[3] = {};
+  USHORT count = 3;
+  name = u"igreeter";
+  ASSERT_EQ(tl_.lib->FindName(name.data(), 0, infos, ids, &count), S_OK);
+  ASSERT_GE(count, 1u);
+  EXPECT_EQ(ids[0], MEMBERID_NIL);
+  for (USHORT i = 0; i < count; ++i) infos[i]->Release();
+  count = 3;
+  name = u"Join";
+  ASSERT_EQ(tl_.lib->FindName(name.data(), 0, infos, ids, &count), S_OK);
+  ASSERT_GE(count, 1u);
+  EXPECT_EQ(ids[0], 3);
+  for (USHORT i = 0; i < count; ++i) infos[i]->Release();
+}
+
 TEST(LoadTypeLib, ReadsTheCompactFileAndNumberedResources) {
   const std::string file = TV_TEST_COMSERVER_TLB;
   for (const std::u16string& path : {std::u16string(file.begin(), file.end()), comtest::serverPath() + u"\\1"}) {
@@ -159,6 +186,14 @@ TEST(LoadTypeLib, ReadsTheCompactFileAndNumberedResources) {
   TypeLib missing;
   EXPECT_EQ(LoadTypeLib((comtest::serverPath() + u"\\2").c_str(), &missing.lib), TYPE_E_CANTLOADLIBRARY);
   EXPECT_EQ(LoadTypeLib(u"/nonexistent/library.so", &missing.lib), TYPE_E_CANTLOADLIBRARY);
+  // Neither a FIFO (file and module loader alike would wait for a writer)
+  // nor a device without end is read.
+  tvtest::TempFolder folder;
+  const std::string fifo = folder.path() + "/library.tlb";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero")})
+    EXPECT_EQ(LoadTypeLib(std::u16string(path.begin(), path.end()).c_str(), &missing.lib), TYPE_E_CANTLOADLIBRARY)
+        << path;
   EXPECT_EQ(missing.lib, nullptr);
 }
 

@@ -1,0 +1,72 @@
+// The type-library loader: any file is refused or loads into a library
+// whose every type, function and name can be asked for.
+#include <oleauto.h>
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "internal/typelibdata.h"
+
+namespace {
+
+// LoadTypeLib reads a file: each input is written to one of this process's own.
+const std::string& inputPath() {
+  static const std::string path = "/tmp/tellvane-fuzz-typelib-" + std::to_string(getpid()) + ".tlb";
+  return path;
+}
+
+void walk(ITypeInfo* info) {
+  TYPEATTR* attr = nullptr;
+  if (info->GetTypeAttr(&attr) != S_OK) return;
+  for (UINT i = 0; i < attr->cFuncs; ++i) {
+    FUNCDESC* desc = nullptr;
+    if (info->GetFuncDesc(i, &desc) != S_OK) continue;
+    BSTR names[8] = {};
+    UINT count = 0;
+    if (info->GetNames(desc->memid, names, 8, &count) == S_OK)
+      for (UINT n = 0; n < count; ++n) SysFreeString(names[n]);
+    info->ReleaseFuncDesc(desc);
+  }
+  for (UINT i = 0; i < attr->cImplTypes; ++i) {
+    HREFTYPE ref = 0;
+    ITypeInfo* other = nullptr;
+    if (info->GetRefTypeOfImplType(i, &ref) == S_OK && info->GetRefTypeInfo(ref, &other) == S_OK) other->Release();
+  }
+  info->ReleaseTypeAttr(attr);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // Without the library's magic LoadTypeLib hands the file to the dynamic
+  // loader as a module, which is not this target's business.
+  if (size < 4 || std::memcmp(data, tv::typelib::kMagic, 4) != 0) return 0;
+  FILE* file = std::fopen(inputPath().c_str(), "wb");
+  if (file == nullptr) std::abort();
+  std::fwrite(data, 1, size, file);
+  std::fclose(file);
+  const std::u16string path(inputPath().begin(), inputPath().end());
+  ITypeLib* library = nullptr;
+  if (LoadTypeLib(path.c_str(), &library) != S_OK) return 0;
+  for (UINT i = 0; i < library->GetTypeInfoCount(); ++i) {
+    ITypeInfo* info = nullptr;
+    if (library->GetTypeInfo(i, &info) != S_OK) continue;
+    walk(info);
+    BSTR name = nullptr;
+    if (library->GetDocumentation(static_cast<INT>(i), &name, nullptr, nullptr, nullptr) == S_OK) {
+      BOOL found = FALSE;
+      // Every type's name is found by IsName (a name with a NUL in it is cut there).
+      const bool whole = name != nullptr && std::u16string(name).size() == SysStringLen(name);
+      if (whole && library->IsName(name, 0, &found) == S_OK && !found) std::abort();
+      SysFreeString(name);
+    }
+    info->Release();
+  }
+  library->Release();
+  return 0;
+}
