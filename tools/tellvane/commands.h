@@ -17,5 +17,6 @@ int runSignHash(const Arguments& args);
 int runSignString(const Arguments& args);
 int runVerify(const Arguments& args);
 int runTrace(const Arguments& args);
+int runBridge(const Arguments& args);
 
 }  // namespace tool

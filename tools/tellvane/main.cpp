@@ -24,6 +24,7 @@ const Command kCommands[] = {
     {"verify", tool::runVerify, "check a sign tuple against the text or digest it signs"},
     {"import", tool::runImport, "add a DER certificate file to the personal store"},
     {"trace", tool::runTrace, "show the debug output of every process using the platform"},
+    {"bridge", tool::runBridge, "install the browser bridge; list and revoke the origins allowed to use it"},
 };
 
 int usage(FILE* out) {
