@@ -4,8 +4,6 @@
 #include "framing.h"
 #include "host.h"
 
-#include <objbase.h>
-
 #include <fcntl.h>
 #include <langinfo.h>
 #include <unistd.h>
@@ -90,11 +88,5 @@ int main() {
   // UTF-8 over a bare C locale, as the tellvane command does.
   std::setlocale(LC_ALL, "");
   if (std::strcmp(nl_langinfo(CODESET), "ANSI_X3.4-1968") == 0) std::setlocale(LC_ALL, "C.UTF-8");
-  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
-    std::fprintf(stderr, "tellvane-bridge: COM cannot be initialised\n");
-    return 1;
-  }
-  int status = serve(channel);
-  CoUninitialize();
-  return status;
+  return serve(channel);
 }
