@@ -8,8 +8,11 @@
 
 #define STDMETHODIMP HRESULT STDMETHODCALLTYPE
 #define STDMETHODIMP_(type) type STDMETHODCALLTYPE
-#define STDAPI EXTERN_C HRESULT STDAPICALLTYPE
-#define STDAPI_(type) EXTERN_C type STDAPICALLTYPE
+// A server's exported functions are declared STDAPI. Windows exports them
+// through the module's list of exports; here they are left visible, and the
+// module's version script keeps exactly the listed ones.
+#define STDAPI EXTERN_C __attribute__((visibility("default"))) HRESULT STDAPICALLTYPE
+#define STDAPI_(type) EXTERN_C __attribute__((visibility("default"))) type STDAPICALLTYPE
 
 TV_PLATFORM_GUID(IID_IUnknown);
 TV_PLATFORM_GUID(IID_IClassFactory);

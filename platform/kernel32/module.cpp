@@ -9,6 +9,7 @@
 #include <link.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -66,8 +67,21 @@ std::string baseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The system libraries whose functions the stand-in provides: their names
+// stand for the stand-in's own library.
+bool isSystemLibrary(std::string name) {
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dll") == 0) name.resize(name.size() - 4);
+  for (const char* library : {"kernel32", "advapi32", "crypt32", "ole32", "oleaut32", "user32"})
+    if (name == library) return true;
+  return false;
+}
+
+link_map* platformModule() { return moduleAt(reinterpret_cast<const void*>(&GetModuleHandleW)); }
+
 link_map* moduleNamed(const std::string& name) {
   bool wantPath = name.find('/') != std::string::npos;
+  if (!wantPath && isSystemLibrary(name)) return platformModule();
   std::string wanted = name;
   if (wantPath) {
     char resolved[PATH_MAX];
@@ -131,6 +145,11 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
   return win32Value<HMODULE>(nullptr, [&] {
     std::string name = narrowName(lpLibFileName);
     require(!name.empty(), ERROR_MOD_NOT_FOUND);
+    if (isSystemLibrary(name)) {
+      link_map* platform = platformModule();
+      addReference(platform, 0);
+      return handleOf(platform);
+    }
     void* handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
     require(handle != nullptr, ERROR_MOD_NOT_FOUND);
     link_map* map = nullptr;
