@@ -129,6 +129,17 @@ void createContainer(const std::string& name, const std::string& privatePem, con
   }
 }
 
+void removeContainer(const std::string& name) {
+  const std::string folder = containerFolder(name);
+  if (!containerExists(name)) fail(NTE_BAD_KEYSET);
+  // The private key goes first: what is left without it can sign nothing.
+  for (const char* file : {kPrivateFile, kPublicFile}) {
+    if (unlink((folder + "/" + file).c_str()) != 0 && errno != ENOENT) fail(NTE_PERM);
+  }
+  // Files of someone else's left in the folder keep it; it holds no key now.
+  if (rmdir(folder.c_str()) != 0 && errno != ENOTEMPTY && errno != EEXIST) fail(NTE_PERM);
+}
+
 }  // namespace tv
 
 WINBASEAPI BOOL WINAPI TvCreateKeyContainer(LPCSTR name, LPCSTR privateKeyPem, const BYTE* publicKeyDer,

@@ -119,8 +119,16 @@ WINADVAPI BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContaine
     if (dwProvType != kProviderType) fail(NTE_PROV_TYPE_NOT_DEF);
     if (szProvider != nullptr && *szProvider != '\0' && std::strcmp(szProvider, kProviderName) != 0)
       fail(NTE_KEYSET_NOT_DEF);
-    if ((dwFlags & ~(CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) != 0) fail(NTE_BAD_FLAGS);
+    if ((dwFlags & ~(CRYPT_VERIFYCONTEXT | CRYPT_SILENT | CRYPT_DELETEKEYSET)) != 0) fail(NTE_BAD_FLAGS);
     const std::string container = szContainer != nullptr ? szContainer : "";
+    if (dwFlags & CRYPT_DELETEKEYSET) {
+      // Deleting hands out no handle, as on Windows.
+      if (dwFlags & CRYPT_VERIFYCONTEXT) fail(NTE_BAD_FLAGS);
+      *phProv = 0;
+      if (container.empty()) fail(NTE_BAD_KEYSET);
+      removeContainer(container);
+      return;
+    }
     if (dwFlags & CRYPT_VERIFYCONTEXT) {
       if (!container.empty()) fail(NTE_BAD_FLAGS);
       *phProv = providerHandles().add(std::make_shared<ProviderContext>("", true));

@@ -312,6 +312,31 @@ PCCERT_CONTEXT addCertificate(HCERTSTORE handle, const BYTE* encoded, DWORD size
   return duplicateCertificateContext(added);
 }
 
+// Takes a certificate out of its store's folder: every file that holds it
+// alone is deleted, so that stores opened afterwards lack it. A file that
+// holds other certificates too is not rewritten; the deletion then fails
+// with ERROR_ACCESS_DENIED. Handles open now keep what they loaded.
+void deleteCertificate(PCCERT_CONTEXT context) {
+  requireCertificateContext(context);
+  HCERTSTORE handle = owningStore(context);
+  require(handle != nullptr, static_cast<DWORD>(E_INVALIDARG));
+  std::shared_ptr<StoreRecord> record = findStore(handle);
+  if (record->readOnly) fail(ERROR_ACCESS_DENIED);
+  const Bytes& hash = certificateSha1(context);
+  bool shared = false;
+  for (const std::string& path : filesInOrder(record->folder)) {
+    std::optional<std::string> bytes = readSmallFile(path);
+    if (!bytes) continue;
+    const std::vector<PCCERT_CONTEXT> held = contextsOf(*bytes);
+    const bool holds = std::any_of(held.begin(), held.end(), [&](PCCERT_CONTEXT c) { return certificateSha1(c) == hash; });
+    for (PCCERT_CONTEXT c : held) releaseCertificateContext(c);
+    if (!holds) continue;
+    if (held.size() > 1) shared = true;
+    else if (std::remove(path.c_str()) != 0) fail(ERROR_ACCESS_DENIED);
+  }
+  if (shared) fail(ERROR_ACCESS_DENIED);
+}
+
 }  // namespace
 
 }  // namespace tv
@@ -357,4 +382,16 @@ WINCRYPT32API BOOL WINAPI CertAddEncodedCertificateToStore(HCERTSTORE hCertStore
     else
       tv::releaseCertificateContext(added);
   });
+}
+
+WINCRYPT32API BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext) {
+  const BOOL deleted = tv::win32Bool([&] { tv::deleteCertificate(pCertContext); });
+  // The context is freed on every path, as Windows does; the last error
+  // stays that of the deletion.
+  if (pCertContext != nullptr) {
+    DWORD error = GetLastError();
+    CertFreeCertificateContext(pCertContext);
+    SetLastError(error);
+  }
+  return deleted;
 }

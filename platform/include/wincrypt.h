@@ -164,6 +164,8 @@ WINCRYPT32API PCCERT_CONTEXT WINAPI CertEnumCertificatesInStore(HCERTSTORE hCert
 WINCRYPT32API BOOL WINAPI CertAddEncodedCertificateToStore(HCERTSTORE hCertStore, DWORD dwCertEncodingType,
                                                            const BYTE* pbCertEncoded, DWORD cbCertEncoded,
                                                            DWORD dwAddDisposition, PCCERT_CONTEXT* ppCertContext);
+// Deletes the certificate from its store and frees the context.
+WINCRYPT32API BOOL WINAPI CertDeleteCertificateFromStore(PCCERT_CONTEXT pCertContext);
 WINCRYPT32API PCCERT_CONTEXT WINAPI CertCreateCertificateContext(DWORD dwCertEncodingType,
                                                                  const BYTE* pbCertEncoded, DWORD cbCertEncoded);
 WINCRYPT32API PCCERT_CONTEXT WINAPI CertDuplicateCertificateContext(PCCERT_CONTEXT pCertContext);

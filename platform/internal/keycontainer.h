@@ -33,4 +33,8 @@ std::string readPrivateKeyFile(const std::string& name);
 // it exists already.
 void createContainer(const std::string& name, const std::string& privatePem, const Bytes& publicDer);
 
+// Deletes a container's key files and its folder; fails with NTE_BAD_KEYSET
+// when there is no such container.
+void removeContainer(const std::string& name);
+
 }  // namespace tv

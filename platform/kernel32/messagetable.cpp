@@ -7,6 +7,7 @@
 namespace tv {
 
 const MessageEntry kMessageTable[] = {
+    {ERROR_SUCCESS, "The operation completed successfully."},
     {ERROR_INVALID_FUNCTION, "Incorrect function."},
     {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."},
     {ERROR_PATH_NOT_FOUND, "The system cannot find the path specified."},

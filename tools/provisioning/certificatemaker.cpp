@@ -3,6 +3,7 @@
 #include <gnutls/abstract.h>
 #include <gnutls/crypto.h>
 #include <gnutls/gnutls.h>
+#include <gnutls/pkcs12.h>
 #include <gnutls/x509.h>
 
 #include <algorithm>
@@ -30,6 +31,8 @@ using Crt = Owned<gnutls_x509_crt_t, gnutls_x509_crt_deinit>;
 using X509Key = Owned<gnutls_x509_privkey_t, gnutls_x509_privkey_deinit>;
 using PrivKey = Owned<gnutls_privkey_t, gnutls_privkey_deinit>;
 using PubKey = Owned<gnutls_pubkey_t, gnutls_pubkey_deinit>;
+using Pkcs12 = Owned<gnutls_pkcs12_t, gnutls_pkcs12_deinit>;
+using Pkcs12Bag = Owned<gnutls_pkcs12_bag_t, gnutls_pkcs12_bag_deinit>;
 
 // A datum that GnuTLS allocated.
 struct Datum {
@@ -344,6 +347,143 @@ std::string sha1Hex(const Bytes& bytes) {
   Bytes digest(20);
   check(gnutls_hash_fast(GNUTLS_DIG_SHA1, bytes.data(), bytes.size(), digest.data()), "hash_fast");
   return toHex(digest);
+}
+
+namespace {
+
+gnutls_datum_t datumOf(const Bytes& bytes) {
+  return {const_cast<unsigned char*>(bytes.data()), static_cast<unsigned>(bytes.size())};
+}
+
+// A certificate from DER or PEM; null when the bytes are neither.
+Crt importCertificate(const Bytes& file) {
+  Crt crt = newCrt();
+  const gnutls_datum_t data = datumOf(file);
+  if (gnutls_x509_crt_import(crt.get(), &data, GNUTLS_X509_FMT_DER) >= 0 ||
+      gnutls_x509_crt_import(crt.get(), &data, GNUTLS_X509_FMT_PEM) >= 0)
+    return crt;
+  return nullptr;
+}
+
+X509Key importKey(const Bytes& file, const std::string& password) {
+  gnutls_x509_privkey_t key = nullptr;
+  check(gnutls_x509_privkey_init(&key), "privkey_init");
+  X509Key owned(key);
+  const gnutls_datum_t data = datumOf(file);
+  for (gnutls_x509_crt_fmt_t format : {GNUTLS_X509_FMT_PEM, GNUTLS_X509_FMT_DER}) {
+    const int result = gnutls_x509_privkey_import2(key, &data, format, password.empty() ? nullptr : password.c_str(), 0);
+    if (result >= 0) return owned;
+    if (result == GNUTLS_E_DECRYPTION_FAILED) throw std::runtime_error("the password does not open the key");
+  }
+  throw std::runtime_error(password.empty() ? "the key file is not a private key, or it needs --password"
+                                            : "the key file is not a private key");
+}
+
+Bytes keyId(int result, const unsigned char* id, size_t size) {
+  if (result < 0) throw std::runtime_error(std::string("cannot read the key: ") + gnutls_strerror(result));
+  return Bytes(id, id + size);
+}
+
+Identity identityOf(gnutls_x509_crt_t crt, gnutls_x509_privkey_t key, const std::string& password) {
+  unsigned char id[64];
+  size_t size = sizeof id;
+  const Bytes certificateKey = keyId(gnutls_x509_crt_get_key_id(crt, 0, id, &size), id, size);
+  size = sizeof id;
+  if (keyId(gnutls_x509_privkey_get_key_id(key, 0, id, &size), id, size) != certificateKey)
+    throw std::runtime_error("the key does not belong to the certificate");
+
+  Identity identity;
+  Datum der, pem, spki;
+  check(gnutls_x509_crt_export2(crt, GNUTLS_X509_FMT_DER, &der.value), "crt_export");
+  identity.certificateDer = der.bytes();
+  // The key stays as well protected as it came: a password given is kept.
+  check(gnutls_x509_privkey_export2_pkcs8(key, GNUTLS_X509_FMT_PEM, password.empty() ? nullptr : password.c_str(),
+                                          password.empty() ? GNUTLS_PKCS_PLAIN : GNUTLS_PKCS_PBES2_AES_256,
+                                          &pem.value),
+        "export_pkcs8");
+  identity.privateKeyPem = pem.text();
+  gnutls_pubkey_t pub = nullptr;
+  check(gnutls_pubkey_init(&pub), "pubkey_init");
+  PubKey publicKey(pub);
+  check(gnutls_pubkey_import_x509(pub, crt, 0), "pubkey_import");
+  check(gnutls_pubkey_export2(pub, GNUTLS_X509_FMT_DER, &spki.value), "pubkey_export");
+  identity.publicKeyDer = spki.bytes();
+  return identity;
+}
+
+Identity readPkcs12(const Bytes& file, const std::string& password) {
+  gnutls_pkcs12_t p12 = nullptr;
+  check(gnutls_pkcs12_init(&p12), "pkcs12_init");
+  Pkcs12 owned(p12);
+  const gnutls_datum_t data = datumOf(file);
+  if (gnutls_pkcs12_import(p12, &data, GNUTLS_X509_FMT_DER, 0) < 0 &&
+      gnutls_pkcs12_import(p12, &data, GNUTLS_X509_FMT_PEM, 0) < 0)
+    throw std::runtime_error("the file is neither a certificate nor a PKCS#12 file");
+  if (gnutls_pkcs12_verify_mac(p12, password.c_str()) < 0)
+    throw std::runtime_error(password.empty() ? "the PKCS#12 file needs its --password"
+                                              : "the password does not open the PKCS#12 file");
+  gnutls_x509_privkey_t key = nullptr;
+  gnutls_x509_crt_t* chain = nullptr;
+  unsigned int chainSize = 0;
+  const int parsed = gnutls_pkcs12_simple_parse(p12, password.c_str(), &key, &chain, &chainSize, nullptr, nullptr,
+                                                nullptr, 0);
+  X509Key ownedKey(key);
+  std::vector<Crt> certificates;
+  for (unsigned i = 0; i < chainSize; ++i) certificates.emplace_back(chain[i]);
+  gnutls_free(chain);
+  if (parsed < 0 || key == nullptr || certificates.empty())
+    throw std::runtime_error(std::string("the PKCS#12 file holds no certificate with its key: ") +
+                             gnutls_strerror(parsed));
+  return identityOf(certificates.front().get(), key, password);
+}
+
+}  // namespace
+
+Bytes readCertificate(const Bytes& file) {
+  const Crt crt = importCertificate(file);
+  if (!crt) throw std::runtime_error("the file is not a certificate (DER or PEM)");
+  Datum der;
+  check(gnutls_x509_crt_export2(crt.get(), GNUTLS_X509_FMT_DER, &der.value), "crt_export");
+  return der.bytes();
+}
+
+Identity readIdentity(const Bytes& file, const Bytes& keyFile, const std::string& password) {
+  const Crt crt = importCertificate(file);
+  if (!crt) return readPkcs12(file, password);
+  const X509Key key = importKey(keyFile, password);
+  return identityOf(crt.get(), key.get(), password);
+}
+
+Bytes toPkcs12(const TestCertificate& certificate, const std::string& password) {
+  const Crt crt = importCertificate(certificate.der);
+  const X509Key key = importKey(Bytes(certificate.privateKeyPem.begin(), certificate.privateKeyPem.end()), "");
+  unsigned char id[64];
+  size_t size = sizeof id;
+  check(gnutls_x509_crt_get_key_id(crt.get(), 0, id, &size), "crt_get_key_id");
+  const gnutls_datum_t keyIdDatum{id, static_cast<unsigned>(size)};
+
+  gnutls_pkcs12_bag_t certificates = nullptr, keys = nullptr;
+  check(gnutls_pkcs12_bag_init(&certificates), "bag_init");
+  Pkcs12Bag ownedCertificates(certificates);
+  check(gnutls_pkcs12_bag_init(&keys), "bag_init");
+  Pkcs12Bag ownedKeys(keys);
+  const int certificateIndex = gnutls_pkcs12_bag_set_crt(certificates, crt.get());
+  check(certificateIndex, "bag_set_crt");
+  check(gnutls_pkcs12_bag_set_key_id(certificates, certificateIndex, &keyIdDatum), "bag_set_key_id");
+  check(gnutls_pkcs12_bag_encrypt(certificates, password.c_str(), GNUTLS_PKCS_PBES2_AES_256), "bag_encrypt");
+  const int keyIndex = gnutls_pkcs12_bag_set_privkey(keys, key.get(), password.c_str(), GNUTLS_PKCS_PBES2_AES_256);
+  check(keyIndex, "bag_set_privkey");
+  check(gnutls_pkcs12_bag_set_key_id(keys, keyIndex, &keyIdDatum), "bag_set_key_id");
+
+  gnutls_pkcs12_t p12 = nullptr;
+  check(gnutls_pkcs12_init(&p12), "pkcs12_init");
+  Pkcs12 owned(p12);
+  check(gnutls_pkcs12_set_bag(p12, certificates), "set_bag");
+  check(gnutls_pkcs12_set_bag(p12, keys), "set_bag");
+  check(gnutls_pkcs12_generate_mac2(p12, GNUTLS_MAC_SHA256, password.c_str()), "generate_mac");
+  Datum der;
+  check(gnutls_pkcs12_export2(p12, GNUTLS_X509_FMT_DER, &der.value), "pkcs12_export");
+  return der.bytes();
 }
 
 }  // namespace provisioning

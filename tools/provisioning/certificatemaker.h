@@ -88,6 +88,25 @@ Bytes issuerSignToolValue();
 // The same PKCS#8 private key, encrypted with the password (PBES2, AES-256).
 std::string encryptPrivateKey(const std::string& plainPem, const std::string& password);
 
+// A certificate and its key as the platform keeps them.
+struct Identity {
+  Bytes certificateDer;
+  std::string privateKeyPem;  // PKCS#8; encrypted with the password when one was given
+  Bytes publicKeyDer;         // SubjectPublicKeyInfo
+};
+
+// Reads a certificate (DER or PEM) with its private key (PKCS#8 or the
+// older PEM forms, plain or encrypted with the password), or a PKCS#12 file
+// (keyFile empty) opened with the password. The key must belong to the
+// certificate. Throws std::runtime_error with a reason a user can act on.
+Identity readIdentity(const Bytes& file, const Bytes& keyFile, const std::string& password);
+// The certificate alone, from DER or PEM.
+Bytes readCertificate(const Bytes& file);
+
+// A PKCS#12 file holding the certificate and its key, both encrypted with
+// the password and the whole protected by a MAC made with it.
+Bytes toPkcs12(const TestCertificate& certificate, const std::string& password);
+
 // The certificate as PEM text ("-----BEGIN CERTIFICATE-----").
 std::string toPem(const Bytes& der);
 // SHA-1 of the bytes, as 40 upper-case hexadecimal digits.

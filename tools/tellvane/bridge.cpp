@@ -1,6 +1,7 @@
 // `tellvane bridge`: installs the browser bridge's native messaging host for
 // a browser, and lists and revokes the answers the user gave to origins.
 #include "commands.h"
+#include "options.h"
 
 #include "consent.h"
 
@@ -25,15 +26,6 @@ const char kHostName[] = "tellvane.bridge";
 const char kChromiumExtensionId[] = "pgjmkplhimknlmfpfpaendndocmnpkfe";
 const char kFirefoxExtensionId[] = "bridge@tellvane";
 
-const char kUsage[] =
-    "usage: tellvane bridge install [--browser chromium|chrome|firefox] [--uninstall]\n"
-    "       tellvane bridge origins [--revoke ORIGIN]\n";
-
-int usage() {
-  std::fputs(kUsage, stderr);
-  return 2;
-}
-
 fs::path home() {
   const char* value = std::getenv("HOME");
   if (value == nullptr || *value == '\0') throw std::runtime_error("HOME is not set");
@@ -50,7 +42,7 @@ fs::path manifestFolder(const std::string& browser) {
   if (browser == "chromium") return configHome() / "chromium/NativeMessagingHosts";
   if (browser == "chrome") return configHome() / "google-chrome/NativeMessagingHosts";
   if (browser == "firefox") return home() / ".mozilla/native-messaging-hosts";
-  throw std::invalid_argument("unknown browser '" + browser + "' (chromium, chrome or firefox)");
+  throw UsageError("unknown browser '" + browser + "' (chromium, chrome or firefox)");
 }
 
 fs::path programFolder() { return fs::read_symlink("/proc/self/exe").parent_path(); }
@@ -101,17 +93,14 @@ int install(const std::string& browser, bool uninstall) {
   return 0;
 }
 
-int origins(const Arguments& args) {
+int origins(const ParsedArguments& parsed) {
   bridge::ConsentStore store;
-  if (args.size() == 2 && args[0] == "--revoke") {
-    if (!store.revoke(args[1])) {
-      std::fprintf(stderr, "tellvane bridge: no answer is recorded for %s\n", args[1].c_str());
-      return 1;
-    }
-    std::printf("Revoked %s: its next call asks again\n", args[1].c_str());
+  if (parsed.has("revoke")) {
+    const std::string origin = parsed.option("revoke");
+    if (!store.revoke(origin)) throw std::runtime_error("no answer is recorded for " + origin);
+    std::printf("Revoked %s: its next call asks again\n", origin.c_str());
     return 0;
   }
-  if (!args.empty()) return usage();
   auto recorded = store.list();
   if (recorded.empty()) std::printf("No origin has been allowed or denied.\n");
   for (const bridge::OriginConsent& entry : recorded)
@@ -122,23 +111,12 @@ int origins(const Arguments& args) {
 }  // namespace
 
 int runBridge(const Arguments& args) {
-  if (args.empty() || args[0] == "--help") {
-    std::fputs(kUsage, args.empty() ? stderr : stdout);
-    return args.empty() ? 2 : 0;
-  }
-  if (args[0] == "origins") return origins(Arguments(args.begin() + 1, args.end()));
-  if (args[0] != "install") return usage();
-  std::string browser = "chromium";
-  bool uninstall = false;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--uninstall")
-      uninstall = true;
-    else if (args[i] == "--browser" && i + 1 < args.size())
-      browser = args[++i];
-    else
-      return usage();
-  }
-  return install(browser, uninstall);
+  const std::string action = args.empty() ? "" : args[0];
+  const Arguments rest(args.begin() + (args.empty() ? 0 : 1), args.end());
+  if (action == "origins") return origins(parseArguments(rest, {{"revoke", true}}));
+  if (action != "install") throw UsageError("install or origins");
+  ParsedArguments parsed = parseArguments(rest, {{"browser", true}, {"uninstall", false}});
+  return install(parsed.option("browser", "chromium"), parsed.has("uninstall"));
 }
 
 }  // namespace tool

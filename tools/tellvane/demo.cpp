@@ -1,14 +1,15 @@
-// `tellvane demo`: runs the component's operations end to end in a
-// throw-away platform prefix, so that it needs nothing set up beforehand.
+// `tellvane demo`: the component end to end, reached as a page's script
+// reaches it, in a throw-away platform prefix, so that it needs nothing set
+// up beforehand and leaves nothing behind.
 #include "commands.h"
+#include "component.h"
 #include "keys.h"
-#include "operations.h"
+#include "options.h"
 #include "verifier.h"
 
 #include "csp++/cryptoutils.h"
-#include "csp++/cspcontext.h"
 
-#include <wincrypt.h>
+#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,7 +24,7 @@ namespace {
 const char kText[] = "Привет, мир! Hello, world!";
 
 // A platform prefix of its own for the demo's lifetime; the user's own
-// certificates and keys are never touched.
+// registry, certificates and keys are never touched.
 class ThrowAwayPrefix {
  public:
   ThrowAwayPrefix() {
@@ -45,64 +46,76 @@ class ThrowAwayPrefix {
   std::string path_;
 };
 
+// Registered for this user while the demo runs.
+class UserRegistration {
+ public:
+  explicit UserRegistration(std::string library) : library_(std::move(library)) {
+    check(registerComponent(library_, Registration::User, false), "DllInstall(TRUE, \"user\")");
+  }
+  ~UserRegistration() { registerComponent(library_, Registration::User, true); }
+  UserRegistration(const UserRegistration&) = delete;
+  UserRegistration& operator=(const UserRegistration&) = delete;
+
+  static void check(HRESULT result, const char* call) {
+    std::printf("   %s: %s\n", call, automation::hresultText(result).c_str());
+    if (FAILED(result)) throw std::runtime_error(std::string(call) + " failed");
+  }
+
+ private:
+  std::string library_;
+};
+
 // Long Base64 results are shortened for the screen.
 std::string shortened(const std::string& envelope) {
   const size_t limit = 110;
   return envelope.size() <= limit ? envelope : envelope.substr(0, limit - 8) + "..." + envelope.substr(envelope.size() - 5);
 }
 
-std::string resultOf(const std::string& envelope) {
-  const std::string marker = "\"result\":\"";
-  const size_t start = envelope.find(marker);
-  if (envelope.rfind("{\"success\":true", 0) != 0 || start == std::string::npos)
-    throw std::runtime_error("the operation failed: " + envelope);
-  return envelope.substr(start + marker.size(), envelope.size() - start - marker.size() - 2);
+// Shows the call as a script would write it, and its envelope.
+std::string call(const std::string& method, const std::vector<automation::Argument>& arguments) {
+  const std::string envelope = callComponent(method, arguments);
+  std::printf("   %s\n", shortened(envelope).c_str());
+  return envelope;
 }
 
-// The digest a page would compute itself before calling signHash.
-std::vector<BYTE> gostDigest(const std::string& utf8) {
-  CspContext context(gostProviderName(), nullptr, PROV_GOST_2001_DH, CRYPT_VERIFYCONTEXT);
-  CspHash hash(context.handle(), CALG_GR3411);
-  hash.hashData(reinterpret_cast<const BYTE*>(utf8.data()), static_cast<DWORD>(utf8.size()));
-  return hash.getHashValue();
-}
-
-bool showVerification(const TupleReport& report) {
-  std::printf("   verified by the receiver: %zu-byte signature, certificate %s: %s\n", report.signatureSize,
-              report.thumbprint.c_str(), report.valid ? "valid" : "INVALID");
+bool verified(const std::string& envelope, const std::vector<BYTE>& digest) {
+  const TupleReport report = checkSignTuple(signTupleBytes(envelope), digest);
+  std::printf("   verified by the receiver: %zu-byte signature by %s: %s\n", report.signatureSize,
+              report.subject.c_str(), report.valid ? "valid" : "INVALID");
   return report.valid;
 }
 
 int demo() {
+  const std::string library = installedComponent();
   ThrowAwayPrefix prefix;
   std::printf("Tellvane demo, in the throw-away platform prefix %s\n\n", prefix.path().c_str());
 
-  std::printf("1. A GOST R 34.10-2001 key and its certificate for the user\n");
+  std::printf("1. tellvane register --user: the component %s, for this user\n", library.c_str());
+  UserRegistration registration(library);
+
+  std::printf("\n2. tellvane certs new: a GOST R 34.10-2001 key and its certificate\n");
   NewKeyRequest request;
-  request.commonName = "Demo Signer";
-  request.organization = "Tellvane";
+  request.commonName = "Иван Петрович Сидоров";
+  request.organization = "ООО «Демонстрация»";
   const NewKey key = makeSigningIdentity(request);
-  std::printf("   key container %s, certificate thumbprint %s\n\n", key.container.c_str(), key.thumbprint.c_str());
+  std::printf("   key container %s, certificate thumbprint %s\n", key.container.c_str(), key.thumbprint.c_str());
 
-  std::printf("2. getCertListAsJson: the page lists the personal certificates\n");
-  std::printf("   %s\n\n", certificateListEnvelope().c_str());
+  std::printf("\n3. new ActiveXObject(\"%s\").getCertListAsJson(null)\n", kProgId);
+  call("getCertListAsJson", {std::nullopt});
 
-  std::printf("3. signString: the page signs the text \"%s\"\n", kText);
-  const std::string signedText = signingEnvelope(&ClientCrypto::signString, kText, key.thumbprint);
-  std::printf("   %s\n", shortened(signedText).c_str());
-  bool allValid = showVerification(checkSignTupleOverText(resultOf(signedText), kText));
+  std::printf("\n4. signString(\"%s\", thumbprint, null)\n", kText);
+  const std::string signedText = call("signString", {kText, key.thumbprint, std::nullopt});
+  ParsedArguments text;
+  text.options.emplace("text", kText);
+  const std::vector<BYTE> digest = digestOfInput(text);
+  bool allValid = verified(signedText, digest);
 
-  const std::vector<BYTE> digest = gostDigest(kText);
   const std::string digestText = base64Encode(digest);
-  std::printf("\n4. signHash: the page signs the digest it computed itself, %s\n", digestText.c_str());
-  const std::string signedHash = signingEnvelope(&ClientCrypto::signHash, digestText, key.thumbprint);
-  std::printf("   %s\n", shortened(signedHash).c_str());
-  allValid = showVerification(checkSignTupleOverDigest(resultOf(signedHash), digest)) && allValid;
+  std::printf("\n5. signHash(\"%s\", thumbprint, null): the digest the page computed itself\n", digestText.c_str());
+  allValid = verified(call("signHash", {digestText, key.thumbprint, std::nullopt}), digest) && allValid;
 
-  std::printf("\n5. A thumbprint that names no certificate gives an error envelope\n");
-  std::printf("   %s\n", signingEnvelope(&ClientCrypto::signHash, digestText, std::string(40, '0')).c_str());
-  std::printf("\n6. A digest of the wrong size\n");
-  std::printf("   %s\n", signingEnvelope(&ClientCrypto::signHash, "AAAAAAAA", key.thumbprint).c_str());
+  std::printf("\n6. signHash with a thumbprint that names no certificate: an error envelope\n");
+  call("signHash", {digestText, std::string(40, '0'), std::nullopt});
 
   std::printf("\n%s\n", allValid ? "Both signatures verify." : "A signature did not verify.");
   return allValid ? 0 : 1;
@@ -111,10 +124,7 @@ int demo() {
 }  // namespace
 
 int runDemo(const Arguments& args) {
-  if (!args.empty()) {
-    std::fprintf(stderr, "usage: tellvane demo\n");
-    return 2;
-  }
+  parseArguments(args, {});
   return demo();
 }
 

@@ -1,5 +1,7 @@
-// `tellvane new-key`: a GOST R 34.10-2001 key with a self-signed certificate.
+// `tellvane certs new`: a GOST R 34.10-2001 key with a self-issued certificate.
 #include "keys.h"
+
+#include "automation/automationclient.h"
 
 #include "commands.h"
 #include "options.h"
@@ -13,15 +15,11 @@
 
 namespace tool {
 
-namespace {
-
-std::string platformError(const char* what) {
-  char text[96];
-  std::snprintf(text, sizeof(text), "%s (error 0x%08X)", what, GetLastError());
-  return text;
+std::string platformError(const std::string& what) {
+  return what + " (error " + automation::hresultText(HRESULT_FROM_WIN32(GetLastError())) + ")";
 }
 
-}  // namespace
+std::string containerNameFor(const std::string& thumbprint) { return "key-" + thumbprint.substr(0, 16); }
 
 void addToPersonalStore(const std::string& der) {
   HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, u"My");
@@ -49,7 +47,7 @@ NewKey makeSigningIdentity(const NewKeyRequest& request) {
 
   const provisioning::TestCertificate made = provisioning::makeCertificate(options);
   NewKey result{request.container, provisioning::sha1Hex(made.der)};
-  if (result.container.empty()) result.container = "key-" + result.thumbprint.substr(0, 16);
+  if (result.container.empty()) result.container = containerNameFor(result.thumbprint);
   const std::string privateKey =
       request.pin.empty() ? made.privateKeyPem : provisioning::encryptPrivateKey(made.privateKeyPem, request.pin);
   if (!TvCreateKeyContainer(result.container.c_str(), privateKey.c_str(), made.publicKeyDer.data(),
@@ -59,13 +57,9 @@ NewKey makeSigningIdentity(const NewKeyRequest& request) {
   return result;
 }
 
-int runNewKey(const Arguments& args) {
-  ParsedArguments parsed;
-  if (!parseArguments(args, {"cn", "org", "container", "paramset", "pin"}, parsed) || !parsed.positional.empty()) {
-    std::fprintf(stderr,
-                 "usage: tellvane new-key [--cn NAME] [--org NAME] [--container NAME] [--paramset A|XA] [--pin PIN]\n");
-    return 2;
-  }
+int runCertsNew(const Arguments& args) {
+  const ParsedArguments parsed = parseArguments(
+      args, {{"cn", true}, {"org", true}, {"container", true}, {"paramset", true}, {"pin", true}});
   NewKeyRequest request;
   request.commonName = parsed.option("cn", request.commonName);
   request.organization = parsed.option("org");

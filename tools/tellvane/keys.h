@@ -1,5 +1,5 @@
-// Making a signing identity in the platform prefix: a GOST key container
-// and its certificate in the user's personal store.
+// The user's personal store and key containers: making, adding and
+// removing signing identities.
 #pragma once
 
 #include <string>
@@ -9,9 +9,9 @@ namespace tool {
 struct NewKeyRequest {
   std::string commonName = "Tellvane user";
   std::string organization;
-  std::string container;      // empty: named after the thumbprint
+  std::string container;           // empty: named after the thumbprint
   std::string parameterSet = "A";  // "A" (1.2.643.2.2.35.1) or "XA" (1.2.643.2.2.36.0)
-  std::string pin;            // empty: the key is stored unencrypted
+  std::string pin;                 // empty: the key is stored unencrypted
 };
 
 struct NewKey {
@@ -25,5 +25,11 @@ NewKey makeSigningIdentity(const NewKeyRequest& request);
 // Adds a DER certificate to the user's personal store, which keeps it.
 // Throws std::runtime_error with the platform's code when refused.
 void addToPersonalStore(const std::string& der);
+
+// "key-" and the thumbprint's first 16 digits: a new container's name.
+std::string containerNameFor(const std::string& thumbprint);
+
+// "what (error 0x80090016 Keyset does not exist)" with the last error.
+std::string platformError(const std::string& what);
 
 }  // namespace tool

@@ -1,0 +1,265 @@
+// The tellvane command driven as a user drives it, in a fresh platform
+// prefix per test: its exit status, what it prints, what it leaves.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "csp++/cryptoutils.h"
+#include "support/certfactory.h"
+#include "support/tempprefix.h"
+
+extern char** environ;
+
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string readAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class Command : public testing::Test {
+ protected:
+  // Runs tellvane with the arguments and the standard input given.
+  Outcome tellvane(const std::vector<std::string>& args, const std::string& input = "") {
+    const std::string in = file("stdin", input), out = files_.path() + "/stdout", err = files_.path() + "/stderr";
+    std::vector<char*> argv{const_cast<char*>(TELLVANE_COMMAND)};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t child = 0;
+    Outcome outcome;
+    if (posix_spawn(&child, TELLVANE_COMMAND, &actions, nullptr, argv.data(), environ) == 0) {
+      int status = 0;
+      waitpid(child, &status, 0);
+      outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    outcome.out = readAll(out);
+    outcome.err = readAll(err);
+    return outcome;
+  }
+  // The standard output of a command that must succeed.
+  std::string ok(const std::vector<std::string>& args, const std::string& input = "") {
+    const Outcome outcome = tellvane(args, input);
+    EXPECT_EQ(outcome.status, 0) << outcome.err;
+    return outcome.out;
+  }
+  std::string file(const std::string& name, const std::string& bytes) {
+    const std::string path = files_.path() + "/" + name;
+    tvtest::writeFile(path, bytes);
+    return path;
+  }
+  std::string file(const std::string& name, const tvtest::Bytes& bytes) {
+    return file(name, std::string(bytes.begin(), bytes.end()));
+  }
+  // The value after "thumbprint " in a command's output.
+  static std::string thumbprintIn(const std::string& out) {
+    const size_t at = out.find("thumbprint ");
+    return at == std::string::npos ? "" : out.substr(at + 11, 40);
+  }
+
+  tvtest::TempPrefix prefix_;
+  tvtest::ScopedEnv noPin_{"TELLVANE_PINENTRY", ""};
+  tvtest::TempFolder files_;
+};
+
+TEST_F(Command, RefusesWrongUseWithOneLineAndStatus2) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* says;
+  };
+  const Case cases[] = {
+      {{}, "usage: tellvane"},
+      {{"sing"}, "unknown command 'sing'"},
+      {{"certs"}, "which command?"},
+      {{"certs", "lst"}, "unknown command 'lst'"},
+      {{"register", "--system"}, "unknown option --system"},
+      {{"register", "a.so", "b.so"}, "unexpected argument 'b.so'"},
+      {{"call"}, "missing argument"},
+      {{"call", "--null", "x", "signString"}, "--null takes an argument's number"},
+      {{"call", "--null", "3", "signString", "a"}, "--null 3 names no argument"},
+      {{"digest"}, "no input given"},
+      {{"digest", "--text", "a", "--file", "b"}, "give only one of the inputs"},
+      {{"verify", "--text", "a"}, "missing argument"},
+      {{"verify", "--digest"}, "no value for --digest"},
+      {{"certs", "remove"}, "missing argument"},
+      {{"demo", "now"}, "unexpected argument 'now'"},
+  };
+  for (const Case& c : cases) {
+    const Outcome outcome = tellvane(c.args);
+    EXPECT_EQ(outcome.status, 2) << c.says;
+    EXPECT_NE(outcome.err.find(c.says), std::string::npos) << outcome.err;
+    if (!c.args.empty()) {
+      EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << outcome.err;
+    }
+  }
+  for (const char* command : {"register", "call", "demo", "certs list", "certs import", "certs new", "certs remove",
+                              "digest", "verify", "trace"}) {
+    const std::string words = command;
+    const size_t space = words.find(' ');
+    std::vector<std::string> args{words.substr(0, space)};
+    if (space != std::string::npos) args.push_back(words.substr(space + 1));
+    args.push_back("--help");
+    EXPECT_EQ(ok(args).rfind(std::string("usage: tellvane ") + command, 0), 0u) << command;
+  }
+}
+
+TEST_F(Command, DigestsTextsAndFilesAlike) {
+  const std::string text(100000, 'x');  // more than one block of the file reader
+  const std::string digest = ok({"digest", "--text", text});
+  EXPECT_EQ(base64Decode(digest.substr(0, digest.size() - 1)).size(), 32u);
+  EXPECT_EQ(ok({"digest", "--file", file("big", text)}), digest);
+  EXPECT_NE(ok({"digest", "--text", ""}), digest);
+  EXPECT_EQ(tellvane({"digest", "--file", files_.path() + "/absent"}).err,
+            "tellvane digest: cannot read " + files_.path() + "/absent\n");
+}
+
+TEST_F(Command, ImportsCertificatesWithAndWithoutKeys) {
+  const tvtest::TestCertificate pair = tvtest::makeCertificate(), alone = tvtest::makeCertificate();
+  const tvtest::TestCertificate bundled = tvtest::makeCertificate();
+  const std::string pairThumb = tvtest::sha1Hex(pair.der), aloneThumb = tvtest::sha1Hex(alone.der);
+  const std::string bundledThumb = tvtest::sha1Hex(bundled.der);
+  ok({"certs", "import", file("pair.pem", tvtest::toPem(pair.der)), "--key", file("pair.key", pair.privateKeyPem)});
+  ok({"certs", "import", file("alone.cer", alone.der)});
+
+  const std::string p12 = file("bundle.p12", tvtest::toPkcs12(bundled, "секрет"));
+  const Outcome wrong = tellvane({"certs", "import", p12, "--password", "guess"});
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_EQ(wrong.err, "tellvane certs import: the password does not open the PKCS#12 file\n");
+  EXPECT_EQ(thumbprintIn(ok({"certs", "import", p12, "--password", "секрет"})), bundledThumb);
+  EXPECT_EQ(tellvane({"certs", "import", file("junk", "not a certificate")}).status, 1);
+  const Outcome otherKey = tellvane({"certs", "import", file("a.cer", alone.der), "--key", file("k", pair.privateKeyPem)});
+  EXPECT_EQ(otherKey.err, "tellvane certs import: the key does not belong to the certificate\n");
+
+  const std::string list = ok({"certs", "list"});
+  EXPECT_NE(list.find(pairThumb + "\n  subject  CN=Test certificate\n"), std::string::npos) << list;
+  EXPECT_NE(list.find("key      in container key-" + pairThumb.substr(0, 16)), std::string::npos) << list;
+  EXPECT_NE(list.find(aloneThumb + "\n  subject  CN=Test certificate\n  valid    "), std::string::npos) << list;
+  EXPECT_NE(list.find("key      none"), std::string::npos) << list;
+  // The PKCS#12 password keeps protecting the key: it is the key's PIN now.
+  EXPECT_NE(list.find("key      protected by a PIN"), std::string::npos) << list;
+}
+
+TEST_F(Command, RemovesCertificatesAndTheirKeys) {
+  const std::string thumbprint = thumbprintIn(ok({"certs", "new", "--cn", "Уходящий"}));
+  ASSERT_EQ(thumbprint.size(), 40u);
+  const std::string container = prefix_ / ("keys/key-" + thumbprint.substr(0, 16));
+  ASSERT_TRUE(std::filesystem::exists(container));
+  EXPECT_EQ(tellvane({"certs", "remove", std::string(40, 'A')}).status, 1);
+  ok({"certs", "remove", thumbprint, "--with-key"});
+  EXPECT_FALSE(std::filesystem::exists(container));
+  EXPECT_EQ(ok({"certs", "list"}), "The personal store holds no certificate.\n");
+  EXPECT_EQ(tellvane({"certs", "remove", thumbprint}).status, 1);
+}
+
+#ifdef TELLVANE_COMPONENT
+// The component registered for the machine of the test's prefix.
+class Component : public Command {
+ protected:
+  void SetUp() override { ok({"register"}); }
+};
+
+TEST_F(Component, AnswersEveryMethodByNameUntilUnregistered) {
+  const std::string thumbprint = thumbprintIn(ok({"certs", "new", "--cn", "Подписант"}));
+  const std::string list = ok({"call", "getCertListAsJson", "--null", "1"});
+  EXPECT_EQ(list.rfind("{\"success\":true,\"result\":[{", 0), 0u) << list;
+  EXPECT_NE(list.find(thumbprint), std::string::npos);
+  const std::string digest = ok({"digest", "--text", "abc"});
+  for (const char* method : {"signString", "SIGNHASH"}) {
+    const std::string content = method[0] == 's' ? "abc" : digest.substr(0, digest.size() - 1);
+    EXPECT_EQ(ok({"call", method, content, thumbprint, "--null", "3"}).rfind("{\"success\":true,\"result\":\"", 0), 0u);
+  }
+  EXPECT_EQ(ok({"call", "showMessage", "Привет"}), "\n");
+  const Outcome failed = tellvane({"call", "signHash", "AAAA", thumbprint, ""});
+  EXPECT_EQ(failed.status, 1);  // an envelope whose "success" is false
+  EXPECT_EQ(failed.out.rfind("{\"success\":false,", 0), 0u) << failed.out;
+  EXPECT_NE(tellvane({"call", "sign"}).err.find("0x80020006 Unknown name."), std::string::npos);
+
+  ok({"register", "--unregister"});
+  const Outcome gone = tellvane({"call", "getCertListAsJson", ""});
+  EXPECT_EQ(gone.status, 1);
+  EXPECT_NE(gone.err.find("Invalid class string (tellvane register [--user] registers the component)"),
+            std::string::npos)
+      << gone.err;
+}
+
+TEST_F(Component, RegistersForTheUserAlone) {
+  ok({"register", "--unregister"});
+  EXPECT_NE(ok({"register", "--user"}).find("DllInstall(TRUE, \"user\")"), std::string::npos);
+  EXPECT_NE(readAll(prefix_ / "registry/user.reg").find("Tellvane.Signer32"), std::string::npos);
+  EXPECT_EQ(readAll(prefix_ / "registry/machine.reg").find("Tellvane.Signer32"), std::string::npos);
+  ok({"call", "getCertListAsJson", ""});
+  ok({"register", "--user", "--unregister"});
+  EXPECT_EQ(tellvane({"call", "getCertListAsJson", ""}).status, 1);
+}
+
+TEST_F(Component, VerifiesOnlyWhatWasSignedWholeAndUnaltered) {
+  const std::string thumbprint = thumbprintIn(ok({"certs", "new", "--cn", "Иван Петров"}));
+  const std::string envelope = ok({"call", "signString", "Договор №1", thumbprint, ""});
+  const std::string digest = ok({"digest", "--text", "Договор №1"});
+  const std::string signer = "valid: signed by CN=Иван Петров\nthumbprint " + thumbprint + "\n";
+  EXPECT_EQ(ok({"verify", "--text", "Договор №1", envelope}), signer);
+  EXPECT_EQ(ok({"verify", "--file", file("contract", "Договор №1"), "-"}, envelope), signer);
+  const std::string tupleText = envelope.substr(26, envelope.size() - 26 - 3);
+  EXPECT_EQ(ok({"verify", "--digest", digest.substr(0, digest.size() - 1), tupleText}), signer);
+
+  const std::vector<BYTE> tuple = base64Decode(tupleText);
+  auto changed = [&](size_t at) {
+    std::vector<BYTE> bytes = tuple;
+    bytes[at] ^= 0x01;
+    return base64Encode(bytes);
+  };
+  std::vector<BYTE> longer = tuple;
+  longer.insert(longer.end(), {0xDE, 0xAD});
+  const std::string name = "Иван Петров";
+  const size_t inName = std::search(tuple.begin(), tuple.end(), name.begin(), name.end()) - tuple.begin();
+  struct Case {
+    std::vector<std::string> args;
+    const char* why;
+  };
+  const Case cases[] = {
+      {{"--text", "Договор №1", changed(12 + 5)}, "the signature does not match the text"},
+      {{"--text", "Договор №2", tupleText}, "the signature does not match the text"},
+      {{"--digest", ok({"digest", "--text", "x"}).substr(0, 44), tupleText}, "the signature does not match the digest"},
+      {{"--text", "Договор №1", changed(inName + 1)}, "was altered after it was signed"},
+      {{"--text", "Договор №1", tupleText.substr(0, tupleText.size() - 8)}, "cannot be read"},
+      {{"--text", "Договор №1", base64Encode(longer)}, "the sign tuple is followed by 2 more bytes"},
+      {{"--text", "x", "{\"success\":false,\"result\":\"No thumbprint\"}"}, "the envelope holds a failure: No thumbprint"},
+      {{"--text", "x", "not*base64"}, "is not Base64"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args{"verify"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const Outcome outcome = tellvane(args);
+    EXPECT_EQ(outcome.status, 1) << c.why;
+    EXPECT_NE(outcome.err.find(c.why), std::string::npos) << outcome.err;
+  }
+}
+
+TEST_F(Command, DemoRunsEndToEndAndLeavesNothingBehind) {
+  tvtest::TempFolder temporary;
+  tvtest::ScopedEnv tmpdir("TMPDIR", temporary.path().c_str());
+  const std::string out = ok({"demo"});
+  EXPECT_NE(out.find("Both signatures verify."), std::string::npos) << out;
+  EXPECT_NE(out.find("CN=Иван Петрович Сидоров"), std::string::npos) << out;
+  EXPECT_TRUE(std::filesystem::is_empty(temporary.path()));
+  EXPECT_TRUE(std::filesystem::is_empty(prefix_.path()));  // the user's own prefix is untouched
+}
+#endif
+
+}  // namespace
