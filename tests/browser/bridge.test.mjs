@@ -43,12 +43,15 @@ async function withConsent(context, page, answer, method, ...args) {
   return { shown, outcome: await outcome };
 }
 
-const envelope = (outcome) => JSON.parse(outcome.value);
+const envelope = (outcome) => {
+  assert.equal(typeof outcome.value, 'string', `${outcome.code}: ${outcome.message}`);
+  return JSON.parse(outcome.value);
+};
 
 test('a page signs through the extension and the host', async (t) => {
   mkdirSync(screenshots, { recursive: true });
   tellvane('register', '--user');
-  tellvane('new-key', '--cn', 'Tellvane Browser Test');
+  tellvane('certs', 'new', '--cn', 'Tellvane Browser Test');
   tellvane('bridge', 'install', '--browser', 'chromium');
 
   const server = createServer((_, response) => response.end('<!DOCTYPE html><title>Tellvane test page</title>'));
@@ -75,17 +78,17 @@ test('a page signs through the extension and the host', async (t) => {
   const certificates = envelope(listing);
   assert.equal(certificates.success, true);
   assert.equal(certificates.result.length, 1);
-  const thumbprint = certificates.result[0].thumbprint;
+  const thumbprint = certificates.result[0].Thumbprint;
 
   const text = 'Подпись из браузера';
   const signedText = envelope(await call(page, 'signString', text, thumbprint, ''));
   assert.equal(signedText.success, true, signedText.result);
-  tellvane('verify', signedText.result, '--text', text);
+  tellvane('verify', '--text', text, signedText.result);
 
   const digest = randomBytes(32).toString('base64');
   const signedDigest = envelope(await call(page, 'signHash', digest, thumbprint, ''));
   assert.equal(signedDigest.success, true, signedDigest.result);
-  tellvane('verify', signedDigest.result, '--hash', digest);
+  tellvane('verify', '--digest', digest, signedDigest.result);
 
   const unknown = envelope(await call(page, 'signString', text, '0'.repeat(40), ''));
   assert.equal(unknown.success, false);

@@ -43,6 +43,7 @@ std::vector<Variant> argumentVariants(const std::vector<Argument>& arguments) {
   for (size_t i = 0; i < arguments.size(); ++i) {
     Variant& variant = variants[arguments.size() - 1 - i];
     variant.vt = VT_BSTR;
+    variant.bstrVal = nullptr;  // VariantInit leaves the value itself unset
     if (!arguments[i]) continue;  // a null BSTR
     const std::u16string text = toUtf16(*arguments[i]);
     variant.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));

@@ -73,18 +73,22 @@ TEST(BridgeHost, ServesManyRequestsOnOneConnectionUntilALengthBeyondTheProtocol)
   std::string input = framed(kAllow);
   for (int id = 0; id < 100; ++id) input += framed(call(id, "getCertListAsJson", {""}));
   input += framed(call(100, "signString", {"text", std::string(40, '0'), ""}));
+  json nullThumbprint = call(200, "signHash", {});
+  nullThumbprint["args"] = {"AAAA", nullptr, nullptr};
+  input += framed(nullThumbprint);
   input += header(bridge::kRequestLimit + 1) + std::string(bridge::kRequestLimit + 1, ' ');
   input += framed(call(101, "getCertListAsJson", {""})) + header(bridge::kProtocolLimit + 1) + "{}";
   input += framed(call(102, "getCertListAsJson", {""}));  // never read
 
   HostRun run = runHost(prefix, input);
   EXPECT_EQ(run.status, 1);
-  ASSERT_EQ(run.replies.size(), 104u);
+  ASSERT_EQ(run.replies.size(), 105u);
   for (int id = 0; id < 100; ++id)
     EXPECT_EQ(run.replies[1 + id], (json{{"id", id}, {"result", R"({"success":true,"result":[]})"}}));
   EXPECT_EQ(json::parse(run.replies[101]["result"].get<std::string>())["success"], false);
-  EXPECT_EQ(run.replies[102], (json{{"id", nullptr}, {"error", "The message is larger than the 8 MiB the host accepts"}}));
-  EXPECT_EQ(run.replies[103]["id"], 101);
+  EXPECT_EQ(run.replies[102], (json{{"id", 200}, {"error", "calling signHash: 0x80070057 The parameter is incorrect."}}));
+  EXPECT_EQ(run.replies[103], (json{{"id", nullptr}, {"error", "The message is larger than the 8 MiB the host accepts"}}));
+  EXPECT_EQ(run.replies[104]["id"], 101);
 }
 
 TEST(BridgeHost, ReportsAnUnregisteredComponentAndKeepsServing) {
