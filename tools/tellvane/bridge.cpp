@@ -114,7 +114,7 @@ int runBridge(const Arguments& args) {
   const std::string action = args.empty() ? "" : args[0];
   const Arguments rest(args.begin() + (args.empty() ? 0 : 1), args.end());
   if (action == "origins") return origins(parseArguments(rest, {{"revoke", true}}));
-  if (action != "install") throw UsageError("install or origins");
+  if (action != "install") throw UsageError("expected install or origins");
   ParsedArguments parsed = parseArguments(rest, {{"browser", true}, {"uninstall", false}});
   return install(parsed.option("browser", "chromium"), parsed.has("uninstall"));
 }
