@@ -13,6 +13,7 @@ endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tellvane)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})  # all four parts: 1.0.0.1
 set(CPACK_PACKAGE_VENDOR Tellvane)
 set(CPACK_PACKAGE_CONTACT "Tellvane developers <tellvane@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "GOST signing automation component and its command-line host")

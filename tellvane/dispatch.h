@@ -42,8 +42,8 @@ class DispatchImpl : public Interface {
     if (!IsEqualGUID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     const HRESULT hr = loadTypeInfo();
     if (FAILED(hr)) return hr;
-    return typeInfo_->Invoke(static_cast<Interface*>(this), dispIdMember, wFlags, pDispParams, pVarResult,
-                             pExcepInfo, puArgErr);
+    return typeInfo_->Invoke(static_cast<Interface*>(this), dispIdMember, wFlags, pDispParams, pVarResult, pExcepInfo,
+                             puArgErr);
   }
 
  protected:

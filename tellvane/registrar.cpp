@@ -267,7 +267,8 @@ void registerKey(HKEY parent, const ScriptKey& key) {
       checkRemoved(RegDeleteTreeW(parent, key.name.c_str()));
       return;
     case KeyKind::Value:
-      check(RegSetValueExW(parent, key.name.c_str(), 0, key.type, key.data.data(), static_cast<DWORD>(key.data.size())));
+      check(
+          RegSetValueExW(parent, key.name.c_str(), 0, key.type, key.data.data(), static_cast<DWORD>(key.data.size())));
       return;
     case KeyKind::ForceRemove:
       checkRemoved(RegDeleteTreeW(parent, key.name.c_str()));
@@ -276,8 +277,8 @@ void registerKey(HKEY parent, const ScriptKey& key) {
       break;
   }
   HKEY opened = nullptr;
-  check(RegCreateKeyExW(parent, key.name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE,
-                        nullptr, &opened, nullptr));
+  check(RegCreateKeyExW(parent, key.name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_READ | KEY_WRITE, nullptr,
+                        &opened, nullptr));
   KeyHandle handle(opened, &RegCloseKey);
   if (key.hasValue)
     check(RegSetValueExW(opened, nullptr, 0, key.type, key.data.data(), static_cast<DWORD>(key.data.size())));

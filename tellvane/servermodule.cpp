@@ -58,8 +58,8 @@ class UserClassesScope {
   explicit UserClassesScope(bool active) : key_(nullptr, &RegCloseKey) {
     if (!active) return;
     HKEY classes = nullptr;
-    LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, WSTR("Software\\Classes"), 0, nullptr,
-                                     REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &classes, nullptr);
+    LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, WSTR("Software\\Classes"), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                     KEY_ALL_ACCESS, nullptr, &classes, nullptr);
     if (status != ERROR_SUCCESS) throw Failure{HRESULT_FROM_WIN32(status)};
     key_.reset(classes);
     status = RegOverridePredefKey(HKEY_CLASSES_ROOT, classes);
@@ -245,7 +245,7 @@ void ServerModule::registerTypeLibrary() const {
       check(registerForUser(library.get(), &file[0], nullptr));
       return;
     }
-  check(RegisterTypeLib(library.get(), file.c_str(), nullptr));
+  check(RegisterTypeLib(library.get(), &file[0], nullptr));
 }
 
 void ServerModule::unregisterTypeLibrary() const {
@@ -260,8 +260,8 @@ void ServerModule::unregisterTypeLibrary() const {
                               registered.syskind));
       return;
     }
-  check(UnRegisterTypeLib(libid_, registered.wMajorVerNum, registered.wMinorVerNum, registered.lcid,
-                          registered.syskind));
+  check(
+      UnRegisterTypeLib(libid_, registered.wMajorVerNum, registered.wMinorVerNum, registered.lcid, registered.syskind));
 }
 
 }  // namespace Tellvane

@@ -34,9 +34,7 @@ const Tellvane::InterfaceEntry<CSigner32>* CSigner32::interfaceMap(size_t& count
   return entries;
 }
 
-HRESULT CSigner32::InterfaceSupportsErrorInfo(REFIID riid) {
-  return IsEqualGUID(riid, IID_ISigner32) ? S_OK : S_FALSE;
-}
+HRESULT CSigner32::InterfaceSupportsErrorInfo(REFIID riid) { return IsEqualGUID(riid, IID_ISigner32) ? S_OK : S_FALSE; }
 
 HRESULT CSigner32::showMessage(BSTR msg) {
   MessageBoxW(nullptr, msg, WSTR("Сообщение"), MB_ICONINFORMATION);

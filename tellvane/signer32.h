@@ -34,7 +34,6 @@ class CSigner32 : public ISupportErrorInfo,
 
   HRESULT STDMETHODCALLTYPE showMessage(BSTR msg) override;
   HRESULT STDMETHODCALLTYPE getCertListAsJson(BSTR pin, BSTR* rv) override;
-  HRESULT STDMETHODCALLTYPE signHash(BSTR encodedHash, BSTR certThumb, BSTR pinCode,
-                                     BSTR* encodedSignature) override;
+  HRESULT STDMETHODCALLTYPE signHash(BSTR encodedHash, BSTR certThumb, BSTR pinCode, BSTR* encodedSignature) override;
   HRESULT STDMETHODCALLTYPE signString(BSTR astr, BSTR certThumb, BSTR pinCode, BSTR* encodedSignature) override;
 };

@@ -50,6 +50,14 @@ inline bool keyExists(HKEY root, const std::u16string& path) {
   return true;
 }
 
+inline bool createKey(HKEY root, const std::u16string& path) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return false;
+  RegCloseKey(key);
+  return true;
+}
+
 // A string value of root\path (null name: the default value).
 inline std::optional<std::u16string> regText(HKEY root, const std::u16string& path,
                                              const char16_t* name = nullptr) {

@@ -52,8 +52,8 @@ class ComponentTest : public testing::Test {
   }
   ComPtr<IClassFactory> factory() {
     void* found = nullptr;
-    EXPECT_EQ(comtest::serverExport<LPFNGETCLASSOBJECT>(module_, "DllGetClassObject")(CLSID_Signer32,
-                                                                                       IID_IClassFactory, &found),
+    EXPECT_EQ(comtest::serverExport<LPFNGETCLASSOBJECT>(module_, "DllGetClassObject")(CLSID_Signer32, IID_IClassFactory,
+                                                                                      &found),
               S_OK);
     return ComPtr<IClassFactory>(static_cast<IClassFactory*>(found));
   }

@@ -1,44 +1,38 @@
 // The server module as a host drives it: registration per machine and per
-// user, DllInstall, the class factory and unloading.
+// user, DllInstall, the class factory, unloading, and what the library carries.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "component.h"
 
 namespace {
 
+using comtest::Bstr;
 using comtest::guidText;
 using comtest::keyExists;
 using comtest::regText;
 using tvtest::ComPtr;
 
+const std::u16string kClasses = u"Software\\Classes\\";
 const std::u16string kClassKey = u"CLSID\\" + guidText(CLSID_Signer32);
 const std::u16string kLibraryKey = u"TypeLib\\" + guidText(LIBID_TellvaneLib);
-const std::u16string kClasses = u"Software\\Classes\\";
 
-class Server : public tvtest::ComponentTest {
- protected:
-  // Where the registration went: the ProgID, the class, the type library.
-  static bool registeredIn(HKEY root) {
-    return keyExists(root, kClasses + u"Tellvane.Signer32.1") && keyExists(root, kClasses + kClassKey) &&
-           keyExists(root, kClasses + kLibraryKey);
-  }
-  static bool anythingIn(HKEY root) {
-    for (const std::u16string& key : {std::u16string(u"Tellvane.Signer32.1"), std::u16string(u"Tellvane.Signer32"),
-                                      kClassKey, kLibraryKey, u"Interface\\" + guidText(IID_ISigner32)})
-      if (keyExists(root, kClasses + key)) return true;
-    return false;
-  }
-};
+using Server = tvtest::ComponentTest;
+
+// How many of the registration's keys a hive holds: the two ProgIDs, the
+// class, the type library and the interface.
+int keysIn(HKEY root) {
+  int count = 0;
+  for (const std::u16string& key : {std::u16string(u"Tellvane.Signer32.1"), std::u16string(u"Tellvane.Signer32"),
+                                    kClassKey, kLibraryKey, u"Interface\\" + guidText(IID_ISigner32)})
+    count += keyExists(root, kClasses + key);
+  return count;
+}
 
 TEST_F(Server, RegistersTheClassProgIdsAndTypeLibraryAndRemovesThem) {
-  // A stale class key goes whole before the class is written.
-  HKEY stale = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, (kClassKey + u"\\Stale").c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                            &stale, nullptr),
-            ERROR_SUCCESS);
-  RegCloseKey(stale);
+  ASSERT_TRUE(comtest::createKey(HKEY_CLASSES_ROOT, kClassKey + u"\\Stale"));  // goes whole before the class is written
   ASSERT_EQ(call("DllRegisterServer"), S_OK);
-
   const std::u16string clsid = guidText(CLSID_Signer32), path = tvtest::componentPath();
   const struct {
     std::u16string key;
@@ -61,17 +55,16 @@ TEST_F(Server, RegistersTheClassProgIdsAndTypeLibraryAndRemovesThem) {
       {u"Interface\\" + guidText(IID_ISigner32) + u"\\TypeLib", nullptr, guidText(LIBID_TellvaneLib)},
   };
   for (const auto& e : expected)
-    EXPECT_EQ(regText(HKEY_LOCAL_MACHINE, kClasses + e.key, e.name), e.value) << std::string(e.key.begin(), e.key.end());
+    EXPECT_EQ(regText(HKEY_LOCAL_MACHINE, kClasses + e.key, e.name), e.value) << e.key.size();
   EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, kClassKey + u"\\Programmable"));
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, kClassKey + u"\\Stale"));
   EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, u"Tellvane.Signer32\\CLSID"));
-  EXPECT_FALSE(anythingIn(HKEY_CURRENT_USER));
+  EXPECT_EQ(keysIn(HKEY_CURRENT_USER), 0);
 
   ASSERT_EQ(call("DllUnregisterServer"), S_OK);
-  EXPECT_FALSE(anythingIn(HKEY_LOCAL_MACHINE));
+  EXPECT_EQ(keysIn(HKEY_LOCAL_MACHINE), 0);
   EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, u"CLSID"));
-  // Nothing is left to remove: the type library's removal says so.
-  EXPECT_EQ(call("DllUnregisterServer"), TYPE_E_REGISTRYACCESS);
+  EXPECT_EQ(call("DllUnregisterServer"), TYPE_E_REGISTRYACCESS);  // nothing left: the type library says so
 }
 
 // "user", five characters with the terminating zero, in any letter case,
@@ -80,19 +73,19 @@ TEST_F(Server, RegistersTheClassProgIdsAndTypeLibraryAndRemovesThem) {
 TEST_F(Server, InstallsForTheMachineOrForTheUserByTheCommandLine) {
   const struct {
     const char16_t* commandLine;
-    bool perUser;
-  } rows[] = {{nullptr, false}, {u"use", false}, {u"user ", false}, {u"users", false},
-              {u"USER", true},  {u"user", true}, {nullptr, true}};
+    HKEY root;
+  } rows[] = {{nullptr, HKEY_LOCAL_MACHINE},  {u"use", HKEY_LOCAL_MACHINE}, {u"user ", HKEY_LOCAL_MACHINE},
+              {u"users", HKEY_LOCAL_MACHINE}, {u"USER", HKEY_CURRENT_USER}, {u"user", HKEY_CURRENT_USER},
+              {nullptr, HKEY_CURRENT_USER}};
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.commandLine != nullptr ? std::string(row.commandLine, row.commandLine + 5) : "null");
+    SCOPED_TRACE(&row - rows);
     SetThreadLocale(0x0419);
     ASSERT_EQ(install(TRUE, row.commandLine), S_OK);
-    EXPECT_EQ(GetThreadLocale(), 0x0419u);
-    EXPECT_TRUE(registeredIn(row.perUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE));
-    EXPECT_FALSE(anythingIn(row.perUser ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER));
+    EXPECT_EQ(keysIn(row.root), 5);
+    EXPECT_EQ(keysIn(HKEY_LOCAL_MACHINE) + keysIn(HKEY_CURRENT_USER), 5);
     EXPECT_EQ(install(FALSE, row.commandLine), S_OK);
+    EXPECT_EQ(keysIn(HKEY_LOCAL_MACHINE) + keysIn(HKEY_CURRENT_USER), 0);
     EXPECT_EQ(GetThreadLocale(), 0x0419u);
-    EXPECT_FALSE(anythingIn(HKEY_LOCAL_MACHINE) || anythingIn(HKEY_CURRENT_USER));
   }
 }
 
@@ -101,7 +94,7 @@ TEST_F(Server, FailedInstallReturnsItsOwnFailureAndLeavesNothingBehind) {
   SetThreadLocale(0x0419);
   EXPECT_EQ(install(TRUE, nullptr), HRESULT_FROM_WIN32(ERROR_BADDB));
   EXPECT_EQ(GetThreadLocale(), 0x0419u);
-  EXPECT_FALSE(anythingIn(HKEY_LOCAL_MACHINE));
+  EXPECT_EQ(keysIn(HKEY_LOCAL_MACHINE), 0);
 }
 
 TEST_F(Server, UnloadsOnlyWithoutObjectsOrLocks) {
@@ -127,6 +120,58 @@ TEST_F(Server, HandsOutOneFactoryForItsClassOnly) {
   EXPECT_EQ(other, nullptr);
   EXPECT_EQ(getClassObject(CLSID_Signer32, IID_IClassFactory, nullptr), E_POINTER);
   EXPECT_EQ(factory().get(), factory().get());
+}
+
+TEST_F(Server, CarriesItsTypeLibraryNameAndVersion) {
+  ITypeLib* loaded = nullptr;
+  ASSERT_EQ(LoadTypeLib(tvtest::componentPath().c_str(), &loaded), S_OK);
+  const ComPtr<ITypeLib> library(loaded);
+  ASSERT_EQ(library->GetTypeInfoCount(), 3u);
+  for (const auto& [index, name] : {std::pair{0, u"IObjectSafety"}, {1, u"ISigner32"}, {2, u"Signer32"}}) {
+    Bstr text, help;
+    EXPECT_EQ(library->GetDocumentation(index, text.out(), help.out(), nullptr, nullptr), S_OK);
+    EXPECT_EQ(text.text() + help.text(), name);
+  }
+  ITypeInfo* info = nullptr;
+  ASSERT_EQ(library->GetTypeInfoOfGuid(IID_ISigner32, &info), S_OK);
+  const ComPtr<ITypeInfo> signer(info);
+  TYPEATTR* attributes = nullptr;
+  ASSERT_EQ(signer->GetTypeAttr(&attributes), S_OK);
+  const WORD flags = TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION;
+  EXPECT_EQ(attributes->wTypeFlags & flags, flags);
+  signer->ReleaseTypeAttr(attributes);
+  // Names as a script sees them (the result is the call's value), and help.
+  const std::u16string methods[] = {
+      u"showMessage msg: Показывает диалог на экране",
+      u"getCertListAsJson pin: Выдает список сертов как JSON - массив",
+      u"signHash encodedHash certThumb pinCode: Подпись готового дайджеста",
+      u"signString astr certThumb pinCode: Подписывает готовую строку UTF-8",
+  };
+  for (MEMBERID id = 1; id <= 4; ++id) {
+    BSTR names[6] = {};
+    UINT count = 0;
+    ASSERT_EQ(signer->GetNames(id, names, 6, &count), S_OK);
+    std::u16string seen;
+    for (UINT i = 0; i < count; ++i) {
+      seen += (i ? u" " : u"") + std::u16string(names[i]);
+      SysFreeString(names[i]);
+    }
+    Bstr help;
+    EXPECT_EQ(signer->GetDocumentation(id, nullptr, help.out(), nullptr, nullptr), S_OK);
+    EXPECT_EQ(seen + u": " + help.text(), methods[id - 1]);
+  }
+
+  WCHAR name[16];
+  ASSERT_EQ(LoadStringW(module_, 100, name, 16), 8);
+  EXPECT_EQ(std::u16string(name), u"Tellvane");
+  EXPECT_NE(FindResourceW(module_, MAKEINTRESOURCEW(2), RT_MANIFEST), nullptr);
+  // The fixed file information: its signature, then file version 1.0.0.1.
+  HRSRC version = FindResourceW(module_, MAKEINTRESOURCEW(1), RT_VERSION);
+  ASSERT_NE(version, nullptr);
+  const auto* words = static_cast<const DWORD*>(LockResource(LoadResource(module_, version)));
+  const DWORD* fixed = std::find(words, words + SizeofResource(module_, version) / 4, 0xFEEF04BDu);
+  EXPECT_EQ(fixed[2], 0x00010000u);
+  EXPECT_EQ(fixed[3], 0x00000001u);
 }
 
 }  // namespace

@@ -30,10 +30,13 @@ std::string readAll(const std::string& path) {
 
 class Command : public testing::Test {
  protected:
-  // Runs tellvane with the arguments and the standard input given.
   Outcome tellvane(const std::vector<std::string>& args, const std::string& input = "") {
+    return run(TELLVANE_COMMAND, args, input);
+  }
+  // Runs a program with the arguments and the standard input given.
+  Outcome run(const char* program, const std::vector<std::string>& args, const std::string& input = "") {
     const std::string in = file("stdin", input), out = files_.path() + "/stdout", err = files_.path() + "/stderr";
-    std::vector<char*> argv{const_cast<char*>(TELLVANE_COMMAND)};
+    std::vector<char*> argv{const_cast<char*>(program)};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
@@ -43,7 +46,7 @@ class Command : public testing::Test {
     posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     pid_t child = 0;
     Outcome outcome;
-    if (posix_spawn(&child, TELLVANE_COMMAND, &actions, nullptr, argv.data(), environ) == 0) {
+    if (posix_spawn(&child, program, &actions, nullptr, argv.data(), environ) == 0) {
       int status = 0;
       waitpid(child, &status, 0);
       outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -185,6 +188,10 @@ TEST_F(Component, AnswersEveryMethodByNameUntilUnregistered) {
     EXPECT_EQ(ok({"call", method, content, thumbprint, "--null", "3"}).rfind("{\"success\":true,\"result\":\"", 0), 0u);
   }
   EXPECT_EQ(ok({"call", "showMessage", "Привет"}), "\n");
+  // The README's C++ client reaches the same object the same way.
+  const Outcome client = run(TELLVANE_SIGNCLIENT, {thumbprint, "Привет"});
+  EXPECT_EQ(client.status, 0) << client.err;
+  EXPECT_EQ(tellvane({"verify", "--text", "Привет", "-"}, client.out).status, 0) << client.out;
   const Outcome failed = tellvane({"call", "signHash", "AAAA", thumbprint, ""});
   EXPECT_EQ(failed.status, 1);  // an envelope whose "success" is false
   EXPECT_EQ(failed.out.rfind("{\"success\":false,", 0), 0u) << failed.out;
@@ -212,31 +219,37 @@ TEST_F(Component, VerifiesOnlyWhatWasSignedWholeAndUnaltered) {
   const std::string thumbprint = thumbprintIn(ok({"certs", "new", "--cn", "Иван Петров"}));
   const std::string envelope = ok({"call", "signString", "Договор №1", thumbprint, ""});
   const std::string digest = ok({"digest", "--text", "Договор №1"});
-  const std::string signer = "valid: signed by CN=Иван Петров\nthumbprint " + thumbprint + "\n";
+  const std::string signer = "valid: signed by CN=Иван Петров\nthumbprint " + thumbprint +
+                             "\nthe certificate is self-issued and its own signature holds\n";
   EXPECT_EQ(ok({"verify", "--text", "Договор №1", envelope}), signer);
   EXPECT_EQ(ok({"verify", "--file", file("contract", "Договор №1"), "-"}, envelope), signer);
   const std::string tupleText = envelope.substr(26, envelope.size() - 26 - 3);
   EXPECT_EQ(ok({"verify", "--digest", digest.substr(0, digest.size() - 1), tupleText}), signer);
 
   const std::vector<BYTE> tuple = base64Decode(tupleText);
-  auto changed = [&](size_t at) {
+  auto changed = [&](std::vector<size_t> at) {
     std::vector<BYTE> bytes = tuple;
-    bytes[at] ^= 0x01;
+    for (size_t i : at) bytes[i] ^= 0x01;
     return base64Encode(bytes);
   };
   std::vector<BYTE> longer = tuple;
   longer.insert(longer.end(), {0xDE, 0xAD});
-  const std::string name = "Иван Петров";
-  const size_t inName = std::search(tuple.begin(), tuple.end(), name.begin(), name.end()) - tuple.begin();
+  const std::string text = "Иван Петров";
+  const std::vector<BYTE> name(text.begin(), text.end());
+  // The name is the certificate's issuer and subject: changing both keeps it self-issued.
+  const auto issuer = std::search(tuple.begin(), tuple.end(), name.begin(), name.end());
+  const auto subject = std::search(issuer + 1, tuple.end(), name.begin(), name.end());
+  ASSERT_NE(subject, tuple.end());
+  const std::vector<size_t> inNames{size_t(issuer - tuple.begin()) + 1, size_t(subject - tuple.begin()) + 1};
   struct Case {
     std::vector<std::string> args;
     const char* why;
   };
   const Case cases[] = {
-      {{"--text", "Договор №1", changed(12 + 5)}, "the signature does not match the text"},
+      {{"--text", "Договор №1", changed({12 + 5})}, "the signature does not match the text"},
       {{"--text", "Договор №2", tupleText}, "the signature does not match the text"},
       {{"--digest", ok({"digest", "--text", "x"}).substr(0, 44), tupleText}, "the signature does not match the digest"},
-      {{"--text", "Договор №1", changed(inName + 1)}, "was altered after it was signed"},
+      {{"--text", "Договор №1", changed(inNames)}, "was altered after it was signed"},
       {{"--text", "Договор №1", tupleText.substr(0, tupleText.size() - 8)}, "cannot be read"},
       {{"--text", "Договор №1", base64Encode(longer)}, "the sign tuple is followed by 2 more bytes"},
       {{"--text", "x", "{\"success\":false,\"result\":\"No thumbprint\"}"}, "the envelope holds a failure: No thumbprint"},

@@ -65,10 +65,12 @@ class UserRegistration {
   std::string library_;
 };
 
-// Long Base64 results are shortened for the screen.
+// A sign tuple's long Base64 is shortened for the screen; other envelopes
+// are shown whole.
 std::string shortened(const std::string& envelope) {
   const size_t limit = 110;
-  return envelope.size() <= limit ? envelope : envelope.substr(0, limit - 8) + "..." + envelope.substr(envelope.size() - 5);
+  if (envelope.size() <= limit || envelope.rfind("{\"success\":true,\"result\":\"", 0) != 0) return envelope;
+  return envelope.substr(0, limit - 8) + "..." + envelope.substr(envelope.size() - 5);
 }
 
 // Shows the call as a script would write it, and its envelope.

@@ -22,6 +22,8 @@ std::vector<BYTE> digestOfInput(const ParsedArguments& parsed);
 struct TupleReport {
   std::string thumbprint;  // of the certificate in the tuple
   std::string subject;     // its subject, in the thread's code page
+  std::string issuer;
+  bool selfIssued = false;  // and then its own signature was checked too
   size_t signatureSize = 0;
   bool valid = false;  // the signature verifies with its public key
 };

@@ -109,3 +109,17 @@ TEST(Module, NullHandleNamesTheProgram) {
 }
 
 }  // namespace
+
+// The system libraries' names stand for the stand-in's own library, so that
+// a module looks up optional functions as it would on Windows.
+TEST(Module, SystemLibraryNamesNameThePlatform) {
+  HMODULE platform = GetModuleHandleW(WSTR("OLEAUT32.DLL"));
+  ASSERT_NE(platform, nullptr);
+  EXPECT_NE(GetProcAddress(platform, "RegisterTypeLibForUser"), nullptr);
+  for (const WCHAR* name : {WSTR("kernel32.dll"), WSTR("Advapi32"), WSTR("user32.DLL")})
+    EXPECT_EQ(GetModuleHandleW(name), platform);
+  HMODULE loaded = LoadLibraryW(WSTR("ole32.dll"));
+  EXPECT_EQ(loaded, platform);
+  EXPECT_TRUE(FreeLibrary(loaded));
+  EXPECT_EQ(GetModuleHandleW(WSTR("oleaut64.dll")), nullptr);
+}
