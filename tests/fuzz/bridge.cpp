@@ -1,13 +1,13 @@
 // The browser bridge's host as a browser's pipe feeds it: framed messages
 // read in pieces of any size, each answered by the host, with a component
 // that only echoes. Replies must stay within the browser's limit.
-#include "framing.h"
-#include "host.h"
-
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+
+#include "framing.h"
+#include "host.h"
 
 namespace {
 

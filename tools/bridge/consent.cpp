@@ -21,7 +21,8 @@ std::string narrow(std::u16string_view text) {
 }
 
 void check(LSTATUS status, const char* what) {
-  if (status != ERROR_SUCCESS) throw std::runtime_error(std::string(what) + " (registry error " + std::to_string(status) + ")");
+  if (status != ERROR_SUCCESS)
+    throw std::runtime_error(std::string(what) + " (registry error " + std::to_string(status) + ")");
 }
 
 // One open registry key.
@@ -30,8 +31,8 @@ class Key {
   // Opens (or, with create, makes) a key under HKEY_CURRENT_USER; an absent
   // key leaves the object empty when not creating.
   Key(const std::u16string& path, bool create) {
-    LSTATUS status = create ? RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                              nullptr, &key_, nullptr)
+    LSTATUS status = create ? RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                              &key_, nullptr)
                             : RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key_);
     if (status == ERROR_FILE_NOT_FOUND && !create) return;
     check(status, "Cannot open the consent record");
@@ -96,7 +97,8 @@ bool isSecureOrigin(std::string_view origin) {
   if (!https && origin.substr(0, 7) != "http://") return false;
   std::string_view rest = origin.substr(https ? 8 : 7);
   std::string_view host = rest, port;
-  if (std::size_t colon = rest.rfind(':'); colon != std::string_view::npos && rest.find(']', colon) == std::string_view::npos) {
+  if (std::size_t colon = rest.rfind(':');
+      colon != std::string_view::npos && rest.find(']', colon) == std::string_view::npos) {
     host = rest.substr(0, colon);
     port = rest.substr(colon + 1);
     if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string_view::npos) return false;
@@ -112,9 +114,12 @@ bool isSecureOrigin(std::string_view origin) {
 
 const char* consentName(Consent consent) {
   switch (consent) {
-    case Consent::Allowed: return "allow";
-    case Consent::Denied: return "deny";
-    default: return "unasked";
+    case Consent::Allowed:
+      return "allow";
+    case Consent::Denied:
+      return "deny";
+    default:
+      return "unasked";
   }
 }
 

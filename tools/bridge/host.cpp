@@ -1,10 +1,9 @@
 #include "host.h"
 
-#include "framing.h"
-
 #include <nlohmann/json.hpp>
-
 #include <stdexcept>
+
+#include "framing.h"
 
 namespace bridge {
 
@@ -26,8 +25,7 @@ struct Method {
 };
 
 // The component's methods a page may call, and how many texts each takes.
-const Method kComponentMethods[] = {
-    {"getCertListAsJson", 1}, {"signHash", 3}, {"signString", 3}, {"showMessage", 1}};
+const Method kComponentMethods[] = {{"getCertListAsJson", 1}, {"signHash", 3}, {"signString", 3}, {"showMessage", 1}};
 
 const std::size_t kMaxIdLength = 256;
 
@@ -83,8 +81,8 @@ std::string errorReply(const json& id, const std::string& text, const char* cons
 }  // namespace
 
 std::string Host::refuseOversized() {
-  return errorReply(nullptr, "The message is larger than the " + std::to_string(kRequestLimit >> 20) +
-                                 " MiB the host accepts");
+  return errorReply(nullptr,
+                    "The message is larger than the " + std::to_string(kRequestLimit >> 20) + " MiB the host accepts");
 }
 
 std::string Host::reply(std::string_view message) {
@@ -94,7 +92,8 @@ std::string Host::reply(std::string_view message) {
     if (request.is_discarded()) throw Refusal("The message is not JSON");
     if (!request.is_object()) throw Refusal("The message is not a JSON object");
     if (auto member = request.find("id"); member != request.end()) {
-      if (!(member->is_number() || (member->is_string() && member->get_ref<const std::string&>().size() <= kMaxIdLength)))
+      if (!(member->is_number() ||
+            (member->is_string() && member->get_ref<const std::string&>().size() <= kMaxIdLength)))
         throw Refusal("The request's \"id\" is neither a number nor a short text");
       id = *member;
     }

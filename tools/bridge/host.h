@@ -5,13 +5,13 @@
 // user's consent also says "consent":"ask" or "consent":"denied".
 #pragma once
 
-#include "component.h"
-#include "consent.h"
-
 #include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "component.h"
+#include "consent.h"
 
 namespace bridge {
 

@@ -1,9 +1,6 @@
 // tellvane-bridge: the native messaging host through which a browser
 // extension reaches the component. The browser starts one process per
 // connection and speaks to it over standard input and output.
-#include "framing.h"
-#include "host.h"
-
 #include <fcntl.h>
 #include <langinfo.h>
 #include <unistd.h>
@@ -14,6 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "framing.h"
+#include "host.h"
 
 namespace {
 
@@ -65,9 +65,14 @@ int serve(const Channel& channel) {
     bridge::Frame frame = reader.next();
     std::string reply;
     switch (frame.status) {
-      case bridge::FrameStatus::Message: reply = host.reply(frame.body); break;
-      case bridge::FrameStatus::TooLarge: reply = bridge::Host::refuseOversized(); break;
-      case bridge::FrameStatus::End: return 0;
+      case bridge::FrameStatus::Message:
+        reply = host.reply(frame.body);
+        break;
+      case bridge::FrameStatus::TooLarge:
+        reply = bridge::Host::refuseOversized();
+        break;
+      case bridge::FrameStatus::End:
+        return 0;
       case bridge::FrameStatus::Torn:
         std::fprintf(stderr, "tellvane-bridge: the connection ended inside a message\n");
         return 1;

@@ -1,8 +1,7 @@
 // The component reached as a script reaches it: Tellvane.Signer32 created by
 // ProgID through the registry, its methods called by name through IDispatch.
-#include "component.h"
-
 #include "automation/automationclient.h"
+#include "component.h"
 
 namespace bridge {
 

@@ -1,19 +1,17 @@
 // `tellvane bridge`: installs the browser bridge's native messaging host for
 // a browser, and lists and revokes the answers the user gave to origins.
-#include "commands.h"
-#include "options.h"
-
-#include "consent.h"
-
-#include <nlohmann/json.hpp>
-
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
+
+#include "commands.h"
+#include "consent.h"
+#include "options.h"
 
 namespace tool {
 

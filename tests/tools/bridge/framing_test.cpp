@@ -47,11 +47,18 @@ struct Case {
 TEST(FrameReader, ReadsMessagesWhateverPiecesTheyArriveIn) {
   const std::string oversized(17, 'x');
   const Case cases[] = {
-      {"two messages", framed("{\"a\":1}") + framed("[]"), {FrameStatus::Message, FrameStatus::Message, FrameStatus::End},
+      {"two messages",
+       framed("{\"a\":1}") + framed("[]"),
+       {FrameStatus::Message, FrameStatus::Message, FrameStatus::End},
        {"{\"a\":1}", "[]"}},
-      {"zero-length", framed("") + framed("1"), {FrameStatus::Message, FrameStatus::Message, FrameStatus::End}, {"", "1"}},
-      {"oversized is skipped whole", framed(oversized) + framed("ok"),
-       {FrameStatus::TooLarge, FrameStatus::Message, FrameStatus::End}, {"ok"}},
+      {"zero-length",
+       framed("") + framed("1"),
+       {FrameStatus::Message, FrameStatus::Message, FrameStatus::End},
+       {"", "1"}},
+      {"oversized is skipped whole",
+       framed(oversized) + framed("ok"),
+       {FrameStatus::TooLarge, FrameStatus::Message, FrameStatus::End},
+       {"ok"}},
       {"beyond the protocol", header(bridge::kProtocolLimit + 1) + "xx", {FrameStatus::Excessive}, {}},
       {"torn header", framed("1") + "\x05\x00", {FrameStatus::Message, FrameStatus::Torn}, {"1"}},
       {"torn body", header(10) + "12345", {FrameStatus::Torn}, {}},

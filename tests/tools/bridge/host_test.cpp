@@ -1,14 +1,14 @@
 // The host's answers to requests, with the consent record in a temporary
 // prefix and a component that echoes its calls.
-#include "framing.h"
 #include "host.h"
 
-#include "support/tempprefix.h"
-
 #include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
+#include <nlohmann/json.hpp>
 #include <stdexcept>
+
+#include "framing.h"
+#include "support/tempprefix.h"
 
 namespace {
 
@@ -81,7 +81,8 @@ TEST_F(HostTest, CallsTheComponentOnlyForAnAllowedOrigin) {
   EXPECT_EQ(answer(kCall), (json{{"id", 7}, {"result", R"({"called":"signString","text","AB",null})"}}));
   EXPECT_EQ(answer(R"({"id":8,"origin":"https://bank.example","method":"showMessage","args":["huge"]})"),
             (json{{"id", 8}, {"error", "The answer is larger than the 1 MiB a browser accepts from its host"}}));
-  EXPECT_EQ(answer(R"({"id":9,"origin":"https://other.example","method":"showMessage","args":["x"]})")["consent"], "ask");
+  EXPECT_EQ(answer(R"({"id":9,"origin":"https://other.example","method":"showMessage","args":["x"]})")["consent"],
+            "ask");
   EXPECT_EQ(calls, 2);
 }
 

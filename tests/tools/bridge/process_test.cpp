@@ -1,21 +1,19 @@
 // The tellvane-bridge program as a browser runs it: a stream of framed
 // requests on standard input, one connection, the component registered for
 // the user (or not) in a temporary prefix.
-#include "framing.h"
-
-#include "support/comtest.h"
-#include "support/tempprefix.h"
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <nlohmann/json.hpp>
+
+#include "framing.h"
+#include "support/comtest.h"
+#include "support/tempprefix.h"
 
 extern char** environ;
 
@@ -65,7 +63,8 @@ json call(int id, const std::string& method, const std::vector<std::string>& arg
 
 TEST(BridgeHost, ServesManyRequestsOnOneConnectionUntilALengthBeyondTheProtocol) {
   tvtest::TempPrefix prefix;
-  HMODULE component = LoadLibraryW(std::u16string(TV_TELLVANE_COMPONENT, TV_TELLVANE_COMPONENT + std::strlen(TV_TELLVANE_COMPONENT)).c_str());
+  HMODULE component = LoadLibraryW(
+      std::u16string(TV_TELLVANE_COMPONENT, TV_TELLVANE_COMPONENT + std::strlen(TV_TELLVANE_COMPONENT)).c_str());
   ASSERT_NE(component, nullptr);
   ASSERT_EQ(comtest::serverExport<HRESULT (*)(BOOL, LPCWSTR)>(component, "DllInstall")(TRUE, u"user"), S_OK);
   FreeLibrary(component);
@@ -86,19 +85,22 @@ TEST(BridgeHost, ServesManyRequestsOnOneConnectionUntilALengthBeyondTheProtocol)
   for (int id = 0; id < 100; ++id)
     EXPECT_EQ(run.replies[1 + id], (json{{"id", id}, {"result", R"({"success":true,"result":[]})"}}));
   EXPECT_EQ(json::parse(run.replies[101]["result"].get<std::string>())["success"], false);
-  EXPECT_EQ(run.replies[102], (json{{"id", 200}, {"error", "calling signHash: 0x80070057 The parameter is incorrect."}}));
-  EXPECT_EQ(run.replies[103], (json{{"id", nullptr}, {"error", "The message is larger than the 8 MiB the host accepts"}}));
+  EXPECT_EQ(run.replies[102],
+            (json{{"id", 200}, {"error", "calling signHash: 0x80070057 The parameter is incorrect."}}));
+  EXPECT_EQ(run.replies[103],
+            (json{{"id", nullptr}, {"error", "The message is larger than the 8 MiB the host accepts"}}));
   EXPECT_EQ(run.replies[104]["id"], 101);
 }
 
 TEST(BridgeHost, ReportsAnUnregisteredComponentAndKeepsServing) {
   tvtest::TempPrefix prefix;
   HostRun run = runHost(prefix, framed(kAllow) + framed(call(1, "getCertListAsJson", {""})) +
-                                framed(call(2, "getCertListAsJson", {""})) + header(2) + "{");
+                                    framed(call(2, "getCertListAsJson", {""})) + header(2) + "{");
   EXPECT_EQ(run.status, 1);  // the last message is torn
   ASSERT_EQ(run.replies.size(), 3u);
   for (int id : {1, 2})
-    EXPECT_EQ(run.replies[id], (json{{"id", id}, {"error", "finding Tellvane.Signer32: 0x800401F3 Invalid class string"}}));
+    EXPECT_EQ(run.replies[id],
+              (json{{"id", id}, {"error", "finding Tellvane.Signer32: 0x800401F3 Invalid class string"}}));
 }
 
 }  // namespace
