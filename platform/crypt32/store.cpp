@@ -328,11 +328,14 @@ void deleteCertificate(PCCERT_CONTEXT context) {
     std::optional<std::string> bytes = readSmallFile(path);
     if (!bytes) continue;
     const std::vector<PCCERT_CONTEXT> held = contextsOf(*bytes);
-    const bool holds = std::any_of(held.begin(), held.end(), [&](PCCERT_CONTEXT c) { return certificateSha1(c) == hash; });
+    const bool holds =
+        std::any_of(held.begin(), held.end(), [&](PCCERT_CONTEXT c) { return certificateSha1(c) == hash; });
     for (PCCERT_CONTEXT c : held) releaseCertificateContext(c);
     if (!holds) continue;
-    if (held.size() > 1) shared = true;
-    else if (std::remove(path.c_str()) != 0) fail(ERROR_ACCESS_DENIED);
+    if (held.size() > 1)
+      shared = true;
+    else if (std::remove(path.c_str()) != 0)
+      fail(ERROR_ACCESS_DENIED);
   }
   if (shared) fail(ERROR_ACCESS_DENIED);
 }

@@ -137,6 +137,7 @@ TEST_F(Command, ImportsCertificatesWithAndWithoutKeys) {
   const tvtest::TestCertificate bundled = tvtest::makeCertificate();
   const std::string pairThumb = tvtest::sha1Hex(pair.der), aloneThumb = tvtest::sha1Hex(alone.der);
   const std::string bundledThumb = tvtest::sha1Hex(bundled.der);
+  ok({"certs", "import", file("pair.cer", pair.der)});  // its key comes later
   ok({"certs", "import", file("pair.pem", tvtest::toPem(pair.der)), "--key", file("pair.key", pair.privateKeyPem)});
   ok({"certs", "import", file("alone.cer", alone.der)});
 
@@ -146,7 +147,8 @@ TEST_F(Command, ImportsCertificatesWithAndWithoutKeys) {
   EXPECT_EQ(wrong.err, "tellvane certs import: the password does not open the PKCS#12 file\n");
   EXPECT_EQ(thumbprintIn(ok({"certs", "import", p12, "--password", "секрет"})), bundledThumb);
   EXPECT_EQ(tellvane({"certs", "import", file("junk", "not a certificate")}).status, 1);
-  const Outcome otherKey = tellvane({"certs", "import", file("a.cer", alone.der), "--key", file("k", pair.privateKeyPem)});
+  const Outcome otherKey =
+      tellvane({"certs", "import", file("a.cer", alone.der), "--key", file("k", pair.privateKeyPem)});
   EXPECT_EQ(otherKey.err, "tellvane certs import: the key does not belong to the certificate\n");
 
   const std::string list = ok({"certs", "list"});
@@ -252,7 +254,8 @@ TEST_F(Component, VerifiesOnlyWhatWasSignedWholeAndUnaltered) {
       {{"--text", "Договор №1", changed(inNames)}, "was altered after it was signed"},
       {{"--text", "Договор №1", tupleText.substr(0, tupleText.size() - 8)}, "cannot be read"},
       {{"--text", "Договор №1", base64Encode(longer)}, "the sign tuple is followed by 2 more bytes"},
-      {{"--text", "x", "{\"success\":false,\"result\":\"No thumbprint\"}"}, "the envelope holds a failure: No thumbprint"},
+      {{"--text", "x", "{\"success\":false,\"result\":\"No thumbprint\"}"},
+       "the envelope holds a failure: No thumbprint"},
       {{"--text", "x", "not*base64"}, "is not Base64"},
   };
   for (const Case& c : cases) {

@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
   SysFreeString(progId);
   if (SUCCEEDED(hr)) hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, (void**)&signer);
   if (SUCCEEDED(hr)) {
-    const char* const list[] = {nullptr};                   // getCertListAsJson(pin)
+    const char* const list[] = {nullptr};                           // getCertListAsJson(pin)
     const char* const sign[] = {argv[argc - 1], argv[1], nullptr};  // signString(text, thumbprint, pin)
     hr = argc == 1 ? call(signer, "getCertListAsJson", list, 1) : call(signer, "signString", sign, 3);
     signer->Release();

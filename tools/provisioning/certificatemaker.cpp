@@ -371,7 +371,8 @@ X509Key importKey(const Bytes& file, const std::string& password) {
   X509Key owned(key);
   const gnutls_datum_t data = datumOf(file);
   for (gnutls_x509_crt_fmt_t format : {GNUTLS_X509_FMT_PEM, GNUTLS_X509_FMT_DER}) {
-    const int result = gnutls_x509_privkey_import2(key, &data, format, password.empty() ? nullptr : password.c_str(), 0);
+    const int result =
+        gnutls_x509_privkey_import2(key, &data, format, password.empty() ? nullptr : password.c_str(), 0);
     if (result >= 0) return owned;
     if (result == GNUTLS_E_DECRYPTION_FAILED) throw std::runtime_error("the password does not open the key");
   }
@@ -398,8 +399,7 @@ Identity identityOf(gnutls_x509_crt_t crt, gnutls_x509_privkey_t key, const std:
   identity.certificateDer = der.bytes();
   // The key stays as well protected as it came: a password given is kept.
   check(gnutls_x509_privkey_export2_pkcs8(key, GNUTLS_X509_FMT_PEM, password.empty() ? nullptr : password.c_str(),
-                                          password.empty() ? GNUTLS_PKCS_PLAIN : GNUTLS_PKCS_PBES2_AES_256,
-                                          &pem.value),
+                                          password.empty() ? GNUTLS_PKCS_PLAIN : GNUTLS_PKCS_PBES2_AES_256, &pem.value),
         "export_pkcs8");
   identity.privateKeyPem = pem.text();
   gnutls_pubkey_t pub = nullptr;
@@ -425,8 +425,8 @@ Identity readPkcs12(const Bytes& file, const std::string& password) {
   gnutls_x509_privkey_t key = nullptr;
   gnutls_x509_crt_t* chain = nullptr;
   unsigned int chainSize = 0;
-  const int parsed = gnutls_pkcs12_simple_parse(p12, password.c_str(), &key, &chain, &chainSize, nullptr, nullptr,
-                                                nullptr, 0);
+  const int parsed =
+      gnutls_pkcs12_simple_parse(p12, password.c_str(), &key, &chain, &chainSize, nullptr, nullptr, nullptr, 0);
   X509Key ownedKey(key);
   std::vector<Crt> certificates;
   for (unsigned i = 0; i < chainSize; ++i) certificates.emplace_back(chain[i]);

@@ -162,7 +162,8 @@ int runCertsRemove(const Arguments& args) {
     found = CertDuplicateCertificateContext(context);
     return false;
   });
-  if (found == nullptr) throw std::runtime_error("no certificate in the personal store has the thumbprint " + thumbprint);
+  if (found == nullptr)
+    throw std::runtime_error("no certificate in the personal store has the thumbprint " + thumbprint);
 
   std::string container;
   if (parsed.has("with-key")) {
@@ -174,8 +175,7 @@ int runCertsRemove(const Arguments& args) {
     }
     container = key.container();
   }
-  if (!CertDeleteCertificateFromStore(found))
-    throw std::runtime_error(platformError("cannot remove the certificate"));
+  if (!CertDeleteCertificateFromStore(found)) throw std::runtime_error(platformError("cannot remove the certificate"));
   std::printf("removed certificate %s\n", thumbprint.c_str());
   if (container.empty()) return 0;
   HCRYPTPROV none = 0;

@@ -22,7 +22,9 @@ namespace fs = std::filesystem;
 class Library {
  public:
   explicit Library(const std::string& path) : module_(LoadLibraryW(automation::toUtf16(path).c_str())) {
-    if (module_ == nullptr) throw std::runtime_error("cannot load " + path + ": " + automation::hresultText(HRESULT_FROM_WIN32(GetLastError())));
+    if (module_ == nullptr)
+      throw std::runtime_error("cannot load " + path + ": " +
+                               automation::hresultText(HRESULT_FROM_WIN32(GetLastError())));
   }
   ~Library() { FreeLibrary(module_); }
   Library(const Library&) = delete;
@@ -106,8 +108,9 @@ int runRegister(const Arguments& args) {
   const Registration scope = parsed.has("user") ? Registration::User : Registration::Machine;
   const bool unregister = parsed.has("unregister");
   const HRESULT result = registerComponent(library, scope, unregister);
-  const char* call = scope == Registration::User ? (unregister ? "DllInstall(FALSE, \"user\")" : "DllInstall(TRUE, \"user\")")
-                                                 : (unregister ? "DllUnregisterServer" : "DllRegisterServer");
+  const char* call = scope == Registration::User
+                         ? (unregister ? "DllInstall(FALSE, \"user\")" : "DllInstall(TRUE, \"user\")")
+                         : (unregister ? "DllUnregisterServer" : "DllRegisterServer");
   std::printf("%s in %s: %s\n", call, library.c_str(), automation::hresultText(result).c_str());
   return SUCCEEDED(result) ? 0 : 1;
 }
@@ -127,12 +130,15 @@ int runCall(const Arguments& args) {
   }
   // The texts fill the places that are not null, in order.
   const size_t count = parsed.positional.size() - 1 + nulls.size();
-  if (!nulls.empty() && *nulls.rbegin() > count) throw UsageError("--null " + std::to_string(*nulls.rbegin()) + " names no argument");
+  if (!nulls.empty() && *nulls.rbegin() > count)
+    throw UsageError("--null " + std::to_string(*nulls.rbegin()) + " names no argument");
   std::vector<automation::Argument> arguments;
   auto text = parsed.positional.begin() + 1;
   for (size_t position = 1; position <= count; ++position) {
-    if (nulls.count(position)) arguments.emplace_back(std::nullopt);
-    else arguments.emplace_back(*text++);
+    if (nulls.count(position))
+      arguments.emplace_back(std::nullopt);
+    else
+      arguments.emplace_back(*text++);
   }
   const std::string result = callComponent(parsed.positional[0], arguments);
   std::printf("%s\n", result.c_str());

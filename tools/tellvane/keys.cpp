@@ -24,8 +24,9 @@ std::string containerNameFor(const std::string& thumbprint) { return "key-" + th
 void addToPersonalStore(const std::string& der) {
   HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, u"My");
   if (store == nullptr) throw std::runtime_error(platformError("cannot open the personal store"));
-  const BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-                                                       static_cast<DWORD>(der.size()), CERT_STORE_ADD_NEW, nullptr);
+  const BOOL added =
+      CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                       static_cast<DWORD>(der.size()), CERT_STORE_ADD_USE_EXISTING, nullptr);
   const std::string error = added ? "" : platformError("the personal store refused the certificate");
   CertCloseStore(store, 0);
   if (!added) throw std::runtime_error(error);
@@ -58,8 +59,8 @@ NewKey makeSigningIdentity(const NewKeyRequest& request) {
 }
 
 int runCertsNew(const Arguments& args) {
-  const ParsedArguments parsed = parseArguments(
-      args, {{"cn", true}, {"org", true}, {"container", true}, {"paramset", true}, {"pin", true}});
+  const ParsedArguments parsed =
+      parseArguments(args, {{"cn", true}, {"org", true}, {"container", true}, {"paramset", true}, {"pin", true}});
   NewKeyRequest request;
   request.commonName = parsed.option("cn", request.commonName);
   request.organization = parsed.option("org");

@@ -22,7 +22,8 @@ struct NewKey {
 // Throws std::runtime_error with the reason when the platform refuses.
 NewKey makeSigningIdentity(const NewKeyRequest& request);
 
-// Adds a DER certificate to the user's personal store, which keeps it.
+// Adds a DER certificate to the user's personal store, which keeps it; one
+// that is there already is left as it is.
 // Throws std::runtime_error with the platform's code when refused.
 void addToPersonalStore(const std::string& der);
 

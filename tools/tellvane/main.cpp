@@ -61,6 +61,11 @@ int usage(FILE* out, const char* group = nullptr) {
   return out == stdout ? 0 : 2;
 }
 
+// "tellvane certs import FILE [--key KEY] [--password P]"
+std::string usageOf(const Command& command) {
+  return std::string("tellvane ") + command.name + (*command.arguments != '\0' ? " " : "") + command.arguments;
+}
+
 bool wantsHelp(const tool::Arguments& args) {
   for (const std::string& arg : args) {
     if (arg == "--") return false;
@@ -73,14 +78,13 @@ bool wantsHelp(const tool::Arguments& args) {
 // (usage) or 1.
 int run(const Command& command, const tool::Arguments& args) {
   if (wantsHelp(args)) {
-    std::printf("usage: tellvane %s %s\n%s\n", command.name, command.arguments, command.summary);
+    std::printf("usage: %s\n%s\n", usageOf(command).c_str(), command.summary);
     return 0;
   }
   try {
     return command.run(args);
   } catch (const tool::UsageError& error) {
-    std::fprintf(stderr, "tellvane %s: %s (usage: tellvane %s %s)\n", command.name, error.what(), command.name,
-                 command.arguments);
+    std::fprintf(stderr, "tellvane %s: %s (usage: %s)\n", command.name, error.what(), usageOf(command).c_str());
     return 2;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "tellvane %s: %s\n", command.name, error.what());
@@ -100,8 +104,7 @@ int main(int argc, char** argv) {
   if (argc < 2) return usage(stderr);
   if (std::strcmp(argv[1], "help") == 0 || std::strcmp(argv[1], "--help") == 0) return usage(stdout);
   for (const Command& command : kCommands) {
-    if (matches(command, argc, argv))
-      return run(command, tool::Arguments(argv + 1 + wordsOf(command), argv + argc));
+    if (matches(command, argc, argv)) return run(command, tool::Arguments(argv + 1 + wordsOf(command), argv + argc));
   }
   // A group word alone ("certs") or with a word it lacks.
   const std::string group = argv[1];

@@ -1,6 +1,7 @@
 // `tellvane trace`: shows the debug output of every process that uses the
 // stand-in, as a debug-output viewer does on Windows.
 #include "commands.h"
+#include "options.h"
 
 #include <tvplatform.h>
 
@@ -32,10 +33,7 @@ void printLine(const char* text, size_t length) {
 }  // namespace
 
 int runTrace(const Arguments& args) {
-  if (!args.empty()) {
-    std::fprintf(stderr, "usage: tellvane trace\n");
-    return 2;
-  }
+  parseArguments(args, {});
   const char* path = TvDebugOutputSocketPath();
   if (path == nullptr) {
     std::fprintf(stderr, "tellvane trace: no private folder for the debug-output socket\n");

@@ -184,8 +184,7 @@ int runVerify(const Arguments& args) {
   const TupleReport report = checkSignTuple(signTupleBytes(tuple == "-" ? readStandardInput() : tuple), digest);
   if (!report.valid) {
     std::fprintf(stderr, "tellvane verify: the signature does not match the %s (signer %s, %s)\n",
-                 oneOf(parsed, {"text", "file", "digest"}).c_str(), report.subject.c_str(),
-                 report.thumbprint.c_str());
+                 oneOf(parsed, {"text", "file", "digest"}).c_str(), report.subject.c_str(), report.thumbprint.c_str());
     return 1;
   }
   std::printf("valid: signed by %s\nthumbprint %s\n", report.subject.c_str(), report.thumbprint.c_str());
