@@ -26,5 +26,6 @@ int runCertsRemove(const Arguments& args);
 int runDigest(const Arguments& args);
 int runVerify(const Arguments& args);
 int runTrace(const Arguments& args);
+int runBridge(const Arguments& args);
 
 }  // namespace tool

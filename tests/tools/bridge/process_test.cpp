@@ -1,0 +1,106 @@
+// The tellvane-bridge program as a browser runs it: a stream of framed
+// requests on standard input, one connection, the component registered for
+// the user (or not) in a temporary prefix.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+
+#include "framing.h"
+#include "support/comtest.h"
+#include "support/tempprefix.h"
+
+extern char** environ;
+
+namespace {
+
+using nlohmann::json;
+
+struct HostRun {
+  std::vector<json> replies;
+  int status;
+};
+
+std::string framed(const json& request) { return bridge::encodeFrame(request.dump()); }
+
+std::string header(std::uint32_t length) { return std::string(reinterpret_cast<const char*>(&length), 4); }
+
+// Runs the host on the input and reads back every reply it wrote.
+HostRun runHost(const tvtest::TempPrefix& prefix, const std::string& input) {
+  tvtest::writeFile(prefix / "input", input);
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 0, (prefix / "input").c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 1, (prefix / "output").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  char* argv[] = {const_cast<char*>(TV_BRIDGE_HOST), const_cast<char*>("chrome-extension://test/"), nullptr};
+  pid_t pid;
+  EXPECT_EQ(posix_spawn(&pid, TV_BRIDGE_HOST, &files, nullptr, argv, environ), 0);
+  posix_spawn_file_actions_destroy(&files);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  std::ifstream in(prefix / "output", std::ios::binary);
+  std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  HostRun run{{}, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+  for (std::size_t at = 0; at + 4 <= output.size();) {
+    std::uint32_t length;
+    std::memcpy(&length, output.data() + at, 4);
+    run.replies.push_back(json::parse(output.substr(at + 4, length)));
+    at += 4 + length;
+  }
+  return run;
+}
+
+const json kAllow = {{"id", "consent"}, {"origin", "https://bank.example"}, {"method", "bridge.allow"}};
+
+json call(int id, const std::string& method, const std::vector<std::string>& args) {
+  return {{"id", id}, {"origin", "https://bank.example"}, {"method", method}, {"args", args}};
+}
+
+TEST(BridgeHost, ServesManyRequestsOnOneConnectionUntilALengthBeyondTheProtocol) {
+  tvtest::TempPrefix prefix;
+  HMODULE component = LoadLibraryW(
+      std::u16string(TV_TELLVANE_COMPONENT, TV_TELLVANE_COMPONENT + std::strlen(TV_TELLVANE_COMPONENT)).c_str());
+  ASSERT_NE(component, nullptr);
+  ASSERT_EQ(comtest::serverExport<HRESULT (*)(BOOL, LPCWSTR)>(component, "DllInstall")(TRUE, u"user"), S_OK);
+  FreeLibrary(component);
+
+  std::string input = framed(kAllow);
+  for (int id = 0; id < 100; ++id) input += framed(call(id, "getCertListAsJson", {""}));
+  input += framed(call(100, "signString", {"text", std::string(40, '0'), ""}));
+  json nullThumbprint = call(200, "signHash", {});
+  nullThumbprint["args"] = {"AAAA", nullptr, nullptr};
+  input += framed(nullThumbprint);
+  input += header(bridge::kRequestLimit + 1) + std::string(bridge::kRequestLimit + 1, ' ');
+  input += framed(call(101, "getCertListAsJson", {""})) + header(bridge::kProtocolLimit + 1) + "{}";
+  input += framed(call(102, "getCertListAsJson", {""}));  // never read
+
+  HostRun run = runHost(prefix, input);
+  EXPECT_EQ(run.status, 1);
+  ASSERT_EQ(run.replies.size(), 105u);
+  for (int id = 0; id < 100; ++id)
+    EXPECT_EQ(run.replies[1 + id], (json{{"id", id}, {"result", R"({"success":true,"result":[]})"}}));
+  EXPECT_EQ(json::parse(run.replies[101]["result"].get<std::string>())["success"], false);
+  EXPECT_EQ(run.replies[102],
+            (json{{"id", 200}, {"error", "calling signHash: 0x80070057 The parameter is incorrect."}}));
+  EXPECT_EQ(run.replies[103],
+            (json{{"id", nullptr}, {"error", "The message is larger than the 8 MiB the host accepts"}}));
+  EXPECT_EQ(run.replies[104]["id"], 101);
+}
+
+TEST(BridgeHost, ReportsAnUnregisteredComponentAndKeepsServing) {
+  tvtest::TempPrefix prefix;
+  HostRun run = runHost(prefix, framed(kAllow) + framed(call(1, "getCertListAsJson", {""})) +
+                                    framed(call(2, "getCertListAsJson", {""})) + header(2) + "{");
+  EXPECT_EQ(run.status, 1);  // the last message is torn
+  ASSERT_EQ(run.replies.size(), 3u);
+  for (int id : {1, 2})
+    EXPECT_EQ(run.replies[id],
+              (json{{"id", id}, {"error", "finding Tellvane.Signer32: 0x800401F3 Invalid class string"}}));
+}
+
+}  // namespace
