@@ -8,6 +8,7 @@
 
 #include "framing.h"
 #include "host.h"
+#include "temporaryprefix.h"
 
 namespace {
 
@@ -21,9 +22,7 @@ struct EchoComponent : bridge::Component {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The consent record lives in a registry of its own.
-  static char prefix[] = "/tmp/tellvane-fuzz-bridge-XXXXXX";
-  if (mkdtemp(prefix) == nullptr) std::abort();
-  setenv("TELLVANE_PREFIX", prefix, 1);
+  useTemporaryPrefix("bridge");
   bridge::ConsentStore().record("https://allowed.example", bridge::Consent::Allowed);
   return 0;
 }

@@ -5,11 +5,10 @@
 #include <cstdlib>
 
 #include "tellvane/registrar.h"
+#include "temporaryprefix.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  static char prefix[] = "/tmp/tellvane-fuzz-registrar-XXXXXX";
-  if (mkdtemp(prefix) == nullptr) std::abort();
-  setenv("TELLVANE_PREFIX", prefix, 1);
+  useTemporaryPrefix("registrar");
   return 0;
 }
 
