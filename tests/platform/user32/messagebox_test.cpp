@@ -162,7 +162,9 @@ TEST_F(Desktop, FallsBackToTheTerminalWhenNoDialogCanBeShown) {
     const char* display;
     const char* exit;
     const char* error;
-  } cases[] = {{nullptr, "0", ""}, {":77", "255", ""}, {":77", "1", "(zenity:1): Gtk-WARNING **: cannot open display: :77"}};
+  } cases[] = {{nullptr, "0", ""},
+               {":77", "255", ""},
+               {":77", "1", "(zenity:1): Gtk-WARNING **: cannot open display: :77"}};
   for (const Case& c : cases) {
     ScopedEnv display("DISPLAY", c.display);
     ScopedEnv exit("FAKE_ZENITY_EXIT", c.exit);
