@@ -2,6 +2,8 @@
 // result code, over a personal store made for each test.
 #include "shared/clientcrypto.h"
 
+#include "csp++/x509certificate.h"
+
 #include "support/certfactory.h"
 #include "support/debugcapture.h"
 #include "support/json.h"
@@ -19,6 +21,7 @@
 
 namespace {
 
+using Crypto::X509Certificate;
 using tvtest::Bytes;
 
 struct Listed {
@@ -67,9 +70,6 @@ TEST_F(CertificateList, ListsEveryCertificateInStoreOrder) {
       tvtest::CertificateOptions options;
       options.key = i == 0 ? tvtest::KeyKind::Gost2001ParamSetA : tvtest::KeyKind::EcdsaP256;
       options.subject = tvtest::commonName("Holder " + std::to_string(count - i));  // against the file order
-      options.issuer = tvtest::commonName("Issuing CA");
-      options.notBefore = tvtest::utc(2021, 3, 5, 7, 8, 9);
-      options.notAfter = tvtest::utc(2031, 11, 12, 13, 14, 15);
       installed.push_back(tvtest::makeCertificate(options).der);
       tvtest::installCertificate(fresh.path(), std::to_string(i) + ".der", installed.back());
     }
@@ -77,14 +77,9 @@ TEST_F(CertificateList, ListsEveryCertificateInStoreOrder) {
     EXPECT_EQ(S_OK, listed.status);
     ASSERT_TRUE(listed.envelope.success);
     ASSERT_EQ(static_cast<size_t>(count), listed.envelope.result.size());
-    for (int i = 0; i < count; ++i) {
-      const nlohmann::ordered_json& object = listed.envelope.result[i];
-      EXPECT_EQ(tvtest::sha1Hex(installed[i]), object["Thumbprint"]);
-      EXPECT_EQ("CN=Holder " + std::to_string(count - i), object["DistinguishedName"]);
-      EXPECT_EQ("CN=Issuing CA", object["IssuerDistinguishedName"]);
-      EXPECT_EQ("2021-03-05 07:08:09.000", object["NotBefore"]);
-      EXPECT_EQ("2031-11-12 13:14:15.000", object["NotAfter"]);
-    }
+    // Each object is the certificate's own (its members are tested with it).
+    for (int i = 0; i < count; ++i)
+      EXPECT_EQ(X509Certificate(installed[i]).toJson(), listed.envelope.result[i].dump()) << i;
     // Objects joined by single commas, none after the last.
     const std::string& text = listed.envelope.text;
     size_t joins = 0;

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "support/certfactory.h"
-#include "support/debugcapture.h"
+#include "support/comtest.h"
 #include "support/gostsigning.h"
 #include "support/json.h"
 #include "support/tempprefix.h"
@@ -26,20 +26,9 @@ namespace {
 using tvtest::Bytes;
 using tvtest::KeyKind;
 
-// An automation string for the test's arguments.
-class Bstr {
- public:
-  explicit Bstr(const std::u16string& text)
-      : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-  explicit Bstr(const std::string& ascii) : Bstr(std::u16string(ascii.begin(), ascii.end())) {}
-  ~Bstr() { SysFreeString(value_); }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  operator BSTR() const { return value_; }
+using comtest::Bstr;
 
- private:
-  BSTR value_;
-};
+std::u16string wide(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
 std::string base64(const Bytes& bytes) {
   std::string text(BASE64_ENCODE_RAW_LENGTH(bytes.size()), '\0');
@@ -92,18 +81,18 @@ class SigningTest : public ::testing::Test {
   }
 
   tvtest::Envelope signHash(const std::string& encodedHash, const std::string& thumbprint) {
-    Bstr hash(encodedHash), thumb(thumbprint);
+    Bstr hash(wide(encodedHash)), thumb(wide(thumbprint));
     BSTR result = nullptr;
-    EXPECT_EQ(ClientCrypto().signHash(hash, thumb, nullptr, &result), S_OK);
+    EXPECT_EQ(ClientCrypto().signHash(hash.get(), thumb.get(), nullptr, &result), S_OK);
     tvtest::Envelope envelope = tvtest::parseEnvelope(result);
     SysFreeString(result);
     return envelope;
   }
 
   tvtest::Envelope signString(const std::u16string& text, const std::string& thumbprint) {
-    Bstr astr(text), thumb(thumbprint), pin(std::string("1234"));
+    Bstr astr(text), thumb(wide(thumbprint)), pin(u"1234");
     BSTR result = nullptr;
-    EXPECT_EQ(ClientCrypto().signString(astr, thumb, pin, &result), S_OK);
+    EXPECT_EQ(ClientCrypto().signString(astr.get(), thumb.get(), pin.get(), &result), S_OK);
     tvtest::Envelope envelope = tvtest::parseEnvelope(result);
     SysFreeString(result);
     return envelope;
@@ -161,18 +150,13 @@ INSTANTIATE_TEST_SUITE_P(Gost2001, SigningParameterSet,
                          tvtest::parameterSetName);
 
 TEST_F(SigningTest, RefusesMissingArgumentsWithoutAnEnvelope) {
-  tvtest::DebugCapture trace;
-  Bstr hash(std::string("AAAA")), thumb(std::string("00"));
+  Bstr hash(u"AAAA"), thumb(u"00");
   BSTR untouched = reinterpret_cast<BSTR>(0x1234);
-  EXPECT_EQ(ClientCrypto().signHash(hash, nullptr, nullptr, &untouched), E_INVALIDARG);
-  EXPECT_EQ(ClientCrypto().signHash(nullptr, thumb, nullptr, &untouched), E_INVALIDARG);
-  EXPECT_EQ(ClientCrypto().signString(nullptr, thumb, nullptr, &untouched), E_INVALIDARG);
-  EXPECT_EQ(ClientCrypto().signString(hash, thumb, nullptr, nullptr), E_INVALIDARG);
+  EXPECT_EQ(ClientCrypto().signHash(hash.get(), nullptr, nullptr, &untouched), E_INVALIDARG);
+  EXPECT_EQ(ClientCrypto().signHash(nullptr, thumb.get(), nullptr, &untouched), E_INVALIDARG);
+  EXPECT_EQ(ClientCrypto().signString(nullptr, thumb.get(), nullptr, &untouched), E_INVALIDARG);
+  EXPECT_EQ(ClientCrypto().signString(hash.get(), thumb.get(), nullptr, nullptr), E_INVALIDARG);
   EXPECT_EQ(untouched, reinterpret_cast<BSTR>(0x1234));
-  EXPECT_EQ(trace.lines(), (std::vector<std::string>{"ClientCrypto::signHash", "Invalid argument",
-                                                     "ClientCrypto::signHash", "Invalid argument",
-                                                     "ClientCrypto::signString", "Invalid argument",
-                                                     "ClientCrypto::signString", "Invalid argument"}));
 }
 
 struct FailureCase {
@@ -209,7 +193,6 @@ TEST_F(SigningTest, ReportsEveryFailureAsAnErrorEnvelopeWithThePlatformsText) {
       {"key file readable by the group", false, digest, tvtest::sha1Hex(shared.der), "Access denied.\r\n", nullptr},
       {"encrypted key, nobody to ask for the PIN", false, digest, tvtest::sha1Hex(locked.der),
        "The action was cancelled by the user.\r\n", nullptr},
-      {"digest of 20 bytes", false, base64(Bytes(20, 1)), thumb, "Unexpected hash value size", nullptr},
       {"digest of 31 bytes", false, base64(Bytes(31, 1)), thumb, "Unexpected hash value size", nullptr},
       {"digest of 33 bytes", false, base64(Bytes(33, 1)), thumb, "Unexpected hash value size", nullptr},
       {"digest that decodes to nothing", false, " \r\n ", thumb, "Unspecified error", nullptr},
@@ -242,26 +225,18 @@ TEST_F(SigningTest, ReportsEveryFailureAsAnErrorEnvelopeWithThePlatformsText) {
 TEST_F(SigningTest, EachOperationReportsAMissingCertificateFromItsOwnPlace) {
   install();
   const std::string unknown(40, 'A');
-  tvtest::DebugCapture trace;
   const std::string results[] = {
       signHash(base64(tvtest::gostDigest("abc")), unknown).result.get<std::string>(),
       signString(u"abc", unknown).result.get<std::string>(),
   };
   const std::string start = "Exception has been thrown in file 'shared/clientcrypto.cpp' at line ";
   const std::string end = ". The text is: Certificate wasnt found";
-  // Each operation traces the failed search before its guard reports the error.
-  const std::vector<std::string> lines = trace.lines();
-  auto at = lines.begin();
   std::vector<std::string> places;
   for (const std::string& result : results) {
     ASSERT_EQ(result.rfind(start, 0), 0u) << result;
     ASSERT_GT(result.size(), start.size() + end.size()) << result;
     ASSERT_EQ(result.substr(result.size() - end.size()), end) << result;
     places.push_back(result.substr(start.size(), result.size() - start.size() - end.size()));
-    at = std::find(at, lines.end(), "Certificate wasnt found");
-    ASSERT_NE(at, lines.end()) << result;
-    at = std::find(at, lines.end(), "Error: " + result + "\r\n");
-    ASSERT_NE(at, lines.end()) << result;
   }
   EXPECT_NE(places[0], places[1]);
 }

@@ -2,32 +2,13 @@
 
 #include <windows.h>
 
+#include <unicode/ustring.h>
+
 #include <stdexcept>
 
 namespace tvtest {
 
 namespace {
-
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-bool isHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool isLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 // White space that JSON allows between tokens, outside strings.
 bool hasWhiteSpaceOutsideStrings(const std::string& text) {
@@ -50,19 +31,17 @@ bool hasWhiteSpaceOutsideStrings(const std::string& text) {
 
 }  // namespace
 
+// ICU's conversion, not the platform's (whose own results are under test):
+// each lone surrogate becomes U+FFFD.
 std::string utf16ToUtf8(const WCHAR* text, size_t length) {
-  std::string out;
-  for (size_t i = 0; i < length; ++i) {
-    char16_t c = text[i];
-    if (isHigh(c) && i + 1 < length && isLow(text[i + 1])) {
-      appendUtf8(out, 0x10000 + ((char32_t(c) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00));
-      ++i;
-    } else if (isHigh(c) || isLow(c)) {
-      appendUtf8(out, 0xFFFD);
-    } else {
-      appendUtf8(out, c);
-    }
-  }
+  const int32_t units = static_cast<int32_t>(length);
+  UErrorCode status = U_ZERO_ERROR;
+  int32_t size = 0;
+  u_strToUTF8WithSub(nullptr, 0, &size, text, units, 0xFFFD, nullptr, &status);
+  std::string out(static_cast<size_t>(size), '\0');
+  status = U_ZERO_ERROR;
+  u_strToUTF8WithSub(out.data(), size, &size, text, units, 0xFFFD, nullptr, &status);
+  if (U_FAILURE(status)) throw std::runtime_error(std::string("not convertible to UTF-8: ") + u_errorName(status));
   return out;
 }
 

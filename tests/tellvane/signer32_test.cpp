@@ -138,11 +138,11 @@ TEST_F(Signer32, RefusesANullResultThroughItsOwnSlots) {
   EXPECT_EQ(object->getCertListAsJson(nullptr, nullptr), E_INVALIDARG);
   EXPECT_EQ(object->signHash(text.get(), text.get(), nullptr, nullptr), E_INVALIDARG);
   EXPECT_EQ(object->signString(text.get(), text.get(), nullptr, nullptr), E_INVALIDARG);
-  // Each signing method says so first, with its place in the source.
+  // Each signing method says so first, with its place in the source, then the operation and its refusal.
   std::string lines;
-  for (const std::string& line : trace.lines()) lines += line;
-  for (const char* method :
-       {") : CSigner32::signHash\nClientCrypto::signHash", ") : CSigner32::signString\nClientCrypto::signString"})
+  for (const std::string& line : trace.lines()) lines += line + '|';
+  for (const char* method : {") : CSigner32::signHash\n|ClientCrypto::signHash|Invalid argument|",
+                             ") : CSigner32::signString\n|ClientCrypto::signString|Invalid argument|"})
     EXPECT_NE(lines.find(method), std::string::npos) << lines;
 }
 

@@ -58,8 +58,10 @@ TEST(CertificatePrivateKey, IsTheContainerHoldingTheCertificatesPublicKeyAsTheCo
   tvtest::installKeyContainer("another", second.privateKeyPem, second.publicKeyDer);
   EXPECT_EQ(containerOf(second.der), "another");
 
-  // A container's public key replaced in place; then a damaged index. The
-  // first container in name order holding a key is its container.
+  // A container's key pair replaced in place (a mismatched pair is refused
+  // when opened); then a damaged index. The first container in name order
+  // holding a key is its container.
+  tvtest::writeFile(prefix / "keys/another/private.pem", first.privateKeyPem);
   tvtest::writeFile(prefix / "keys/another/public.der",
                     std::string(first.publicKeyDer.begin(), first.publicKeyDer.end()));
   EXPECT_EQ(containerOf(second.der), noKey);

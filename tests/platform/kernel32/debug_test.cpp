@@ -133,12 +133,6 @@ TEST_F(DebugSocketTest, WriterNeverBlocksOnAViewerThatDoesNotRead) {
   EXPECT_EQ(receive(), text);
 }
 
-TEST_F(DebugSocketTest, WithoutViewerStringsAreDroppedQuickly) {
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 10000; ++i) OutputDebugStringA("nobody listens");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-}
-
 // Without a viewer, writers stop trying for a moment; a viewer that starts
 // still gets everything written from 50 ms after it started.
 TEST_F(DebugSocketTest, ViewerThatStartsReceivesEveryLineFrom50MsOnInOrder) {

@@ -1,5 +1,5 @@
 // Creating the test server's object through the registry, as a client does:
-// registration, ProgIDs, activation, calls by name, and unloading.
+// ProgIDs, activation, calls by name, and unloading.
 #include <gtest/gtest.h>
 
 #include <objbase.h>
@@ -16,8 +16,6 @@ extern "C" HRESULT tvtest_c_call_by_name(const WCHAR* progId, const WCHAR* metho
 namespace {
 
 using comtest::Bstr;
-using comtest::keyExists;
-using comtest::regText;
 using comtest::Variant;
 
 // A registered test server in a fresh prefix, on a thread in an apartment.
@@ -44,23 +42,6 @@ class Server : public testing::Test {
   const std::u16string classKey = u"CLSID\\" + comtest::guidText(kClsidGreeter);
   tvtest::TempPrefix prefix_;
 };
-
-TEST_F(Server, RegistersItsClassProgIdsAndTypeLibrary) {
-  EXPECT_EQ(regText(HKEY_CLASSES_ROOT, classKey + u"\\InprocServer32"), comtest::serverPath());
-  EXPECT_EQ(regText(HKEY_CLASSES_ROOT, classKey + u"\\InprocServer32", u"ThreadingModel"), u"Apartment");
-  EXPECT_EQ(regText(HKEY_CLASSES_ROOT, u"Tv.Greeter\\CurVer"), u"Tv.Greeter.1");
-  const std::u16string lib = u"TypeLib\\" + comtest::guidText(kLibidTestServer) + u"\\1.0";
-  EXPECT_EQ(regText(HKEY_CLASSES_ROOT, lib + u"\\0\\win64"), comtest::serverPath());
-  EXPECT_EQ(regText(HKEY_CLASSES_ROOT, u"Interface\\" + comtest::guidText(kIidGreeter) + u"\\TypeLib"),
-            comtest::guidText(kLibidTestServer));
-
-  ASSERT_EQ(callServer("DllUnregisterServer"), S_OK);
-  for (const std::u16string& key : {classKey, std::u16string(u"Tv.Greeter"), std::u16string(u"Tv.Greeter.1"),
-                                    u"TypeLib\\" + comtest::guidText(kLibidTestServer),
-                                    u"Interface\\" + comtest::guidText(kIidGreeter)})
-    EXPECT_FALSE(keyExists(HKEY_CLASSES_ROOT, key));
-  EXPECT_TRUE(keyExists(HKEY_CLASSES_ROOT, u"CLSID"));
-}
 
 TEST_F(Server, ResolvesProgIdsThroughCurVer) {
   for (const char16_t* progId : {u"Tv.Greeter", u"Tv.Greeter.1", u"TV.GREETER"}) {
@@ -105,23 +86,6 @@ TEST_F(Server, IsCalledByNameFromPlainC) {
   EXPECT_EQ(tvtest_c_call_by_name(u"Tv.Greeter", u"refuse", args, 1, &refused), kRefusal);
   Variant unknown;
   EXPECT_EQ(tvtest_c_call_by_name(u"Tv.Greeter", u"sign", args, 1, &unknown), DISP_E_UNKNOWNNAME);
-}
-
-TEST_F(Server, ServesTheInterfacesOfItsClass) {
-  IUnknown* object = nullptr;
-  ASSERT_EQ(CoCreateInstance(kClsidGreeter, nullptr, CLSCTX_ALL, IID_IUnknown, reinterpret_cast<void**>(&object)),
-            S_OK);
-  void* dispatch = nullptr;
-  void* greeter = nullptr;
-  ASSERT_EQ(object->QueryInterface(IID_IDispatch, &dispatch), S_OK);
-  ASSERT_EQ(object->QueryInterface(kIidGreeter, &greeter), S_OK);
-  EXPECT_EQ(dispatch, greeter);
-  void* other = reinterpret_cast<void*>(1);
-  EXPECT_EQ(object->QueryInterface(IID_ITypeLib, &other), E_NOINTERFACE);
-  EXPECT_EQ(other, nullptr);
-  static_cast<IUnknown*>(dispatch)->Release();
-  static_cast<IUnknown*>(greeter)->Release();
-  object->Release();
 }
 
 TEST_F(Server, FailsByNameWithoutItsTypeLibrary) {
