@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "internal/typelibdata.h"
@@ -16,7 +17,8 @@ namespace {
 
 // LoadTypeLib reads a file: each input is written to one of this process's own.
 const std::string& inputPath() {
-  static const std::string path = "/tmp/tellvane-fuzz-typelib-" + std::to_string(getpid()) + ".tlb";
+  static const std::string path =
+      (std::filesystem::temp_directory_path() / ("tellvane-fuzz-typelib-" + std::to_string(getpid()) + ".tlb")).string();
   return path;
 }
 
