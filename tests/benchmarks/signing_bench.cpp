@@ -30,6 +30,7 @@
 #include "shared/clientcrypto.h"
 #include "sidebyside.h"
 #include "support/certfactory.h"
+#include "support/comtest.h"
 #include "support/gostsigning.h"
 #include "support/tempprefix.h"
 
@@ -100,17 +101,7 @@ class Store {
   BSTR thumbprint_ = nullptr;
 };
 
-class Bstr {
- public:
-  explicit Bstr(const std::u16string& text) : value_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-  ~Bstr() { SysFreeString(value_); }
-  Bstr(const Bstr&) = delete;
-  Bstr& operator=(const Bstr&) = delete;
-  operator BSTR() const { return value_; }
-
- private:
-  BSTR value_;
-};
+using comtest::Bstr;
 
 std::string utf8Of(const std::u16string& text) {
   const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
@@ -150,7 +141,7 @@ void SignString1MiB(benchmark::State& state) {
   const std::string utf8 = utf8Of(wide);
   const Bstr text(wide);
   tvbench::sideBySide(
-      state, [&] { callOperation(text, store.thumbprint(), true); },
+      state, [&] { callOperation(text.get(), store.thumbprint(), true); },
       [&] {
         unsigned char digest[32];
         gnutls_hash_fast(GNUTLS_DIG_GOSTR_94, utf8.data(), utf8.size(), digest);
@@ -175,7 +166,7 @@ void SignString64MiBPeakMemory(benchmark::State& state) {
   for (auto _ : state) {
     std::ofstream("/proc/self/clear_refs") << "5";  // the high-water mark starts again from here
     const long before = residentKiB("VmRSS:");
-    callOperation(text, store.thumbprint(), true);
+    callOperation(text.get(), store.thumbprint(), true);
     const long peak = residentKiB("VmHWM:");
     state.counters["peak_over_text"] = (textKiB + static_cast<double>(peak - before)) / textKiB;
   }
@@ -190,7 +181,7 @@ void SignHashEndToEnd(benchmark::State& state) {
   base64_encode_raw(&encoded[0], digest.size(), digest.data());
   const Bstr hash(std::u16string(encoded.begin(), encoded.end()));
   tvbench::sideBySide(
-      state, [&] { callOperation(hash, store.thumbprint(), false); }, [&] { store.signDirectly(digest.data()); });
+      state, [&] { callOperation(hash.get(), store.thumbprint(), false); }, [&] { store.signDirectly(digest.data()); });
 }
 BENCHMARK(SignHashEndToEnd)
     ->ArgName("certificates")
