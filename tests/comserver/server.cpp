@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <string>
+#include <utility>
 
 #include "testserver.h"
 
@@ -27,7 +28,7 @@ std::u16string modulePath() {
   return std::u16string(path, length);
 }
 
-class Greeter final : public IGreeter, public ICounter {
+class Greeter final : public IGreeter {
  public:
   Greeter() { ++locks; }
   ~Greeter() {
@@ -38,12 +39,8 @@ class Greeter final : public IGreeter, public ICounter {
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == kIidGreeter)
-      *ppv = static_cast<IGreeter*>(this);
-    else if (riid == kIidCounter)
-      *ppv = static_cast<ICounter*>(this);
-    else
-      return E_NOINTERFACE;
+    if (riid != IID_IUnknown && riid != IID_IDispatch && riid != kIidGreeter) return E_NOINTERFACE;
+    *ppv = static_cast<IGreeter*>(this);
     AddRef();
     return S_OK;
   }
@@ -106,21 +103,15 @@ class Greeter final : public IGreeter, public ICounter {
     *sum = a + b;
     return S_OK;
   }
-  // "<type>:<value as text>", in capitals when loud.
-  HRESULT STDMETHODCALLTYPE describe(VARIANT value, VARIANT_BOOL loud, BSTR* out) override {
+  // "<type>:<value as text>".
+  HRESULT STDMETHODCALLTYPE describe(VARIANT value, BSTR* out) override {
     if (out == nullptr) return E_INVALIDARG;
     VARIANT asText;
     VariantInit(&asText);
-    std::u16string shown = u"?";
-    if (SUCCEEDED(VariantChangeType(&asText, &value, VARIANT_ALPHABOOL, VT_BSTR))) shown = text(asText.bstrVal);
+    const HRESULT hr = VariantChangeType(&asText, &value, VARIANT_ALPHABOOL, VT_BSTR);
+    const std::string type = std::to_string(value.vt) + ":";
+    *out = bstr(std::u16string(type.begin(), type.end()) + (SUCCEEDED(hr) ? text(asText.bstrVal) : u"?"));
     VariantClear(&asText);
-    const std::string type = std::to_string(value.vt);
-    std::u16string result(type.begin(), type.end());
-    result += u":" + shown;
-    if (loud)
-      for (char16_t& c : result)
-        if (c >= u'a' && c <= u'z') c -= 32;
-    *out = bstr(result);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE split(BSTR whole, BSTR* head, BSTR* tail) override {
@@ -135,12 +126,6 @@ class Greeter final : public IGreeter, public ICounter {
   HRESULT STDMETHODCALLTYPE get_calls(LONG* count) override {
     if (count == nullptr) return E_INVALIDARG;
     *count = calls_;
-    return S_OK;
-  }
-
-  HRESULT STDMETHODCALLTYPE next(LONG* value) override {
-    if (value == nullptr) return E_INVALIDARG;
-    *value = ++counter_;
     return S_OK;
   }
 
@@ -160,7 +145,6 @@ class Greeter final : public IGreeter, public ICounter {
   std::atomic<ULONG> references_{1};
   ITypeInfo* typeInfo_ = nullptr;
   LONG calls_ = 0;
-  LONG counter_ = 0;
 };
 
 class Factory final : public IClassFactory {
@@ -193,12 +177,13 @@ class Factory final : public IClassFactory {
 
 Factory factory;
 
-LSTATUS setKey(const std::u16string& path, const char16_t* name, const std::u16string& value) {
+// Sets the default value of a key of the classes root.
+LSTATUS setKey(const std::u16string& path, const std::u16string& value) {
   HKEY key = nullptr;
   LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                    KEY_WRITE, nullptr, &key, nullptr);
   if (status != ERROR_SUCCESS) return status;
-  status = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+  status = RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>((value.size() + 1) * sizeof(char16_t)));
   RegCloseKey(key);
   return status;
@@ -224,34 +209,17 @@ EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow() { return locks == 0 ? S_OK : S_F
 EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {
   const std::u16string path = modulePath();
   const std::u16string clsid = u"CLSID\\" + guidText(kClsidGreeter);
-  const struct {
-    std::u16string key;
-    const char16_t* name;
-    std::u16string value;
-  } entries[] = {
-      {u"Tv.Greeter.1", nullptr, u"Greeter Class"},
-      {u"Tv.Greeter.1\\CLSID", nullptr, guidText(kClsidGreeter)},
-      {u"Tv.Greeter", nullptr, u"Greeter Class"},
-      {u"Tv.Greeter\\CurVer", nullptr, u"Tv.Greeter.1"},
-      {clsid, nullptr, u"Greeter Class"},
-      {clsid + u"\\ProgID", nullptr, u"Tv.Greeter.1"},
-      {clsid + u"\\VersionIndependentProgID", nullptr, u"Tv.Greeter"},
-      {clsid + u"\\InprocServer32", nullptr, path},
-      {clsid + u"\\InprocServer32", u"ThreadingModel", u"Apartment"},
-      {clsid + u"\\TypeLib", nullptr, guidText(kLibidTestServer)},
-  };
-  for (const auto& e : entries)
-    if (setKey(e.key, e.name, e.value) != ERROR_SUCCESS) return E_FAIL;
+  // What the runtime reads: the ProgIDs' way to the class, and its server.
+  const std::pair<std::u16string, std::u16string> entries[] = {{u"Tv.Greeter.1\\CLSID", guidText(kClsidGreeter)},
+                                                                 {u"Tv.Greeter\\CurVer", u"Tv.Greeter.1"},
+                                                                 {clsid + u"\\ProgID", u"Tv.Greeter.1"},
+                                                                 {clsid + u"\\InprocServer32", path}};
+  for (const auto& [key, value] : entries)
+    if (setKey(key, value) != ERROR_SUCCESS) return E_FAIL;
   ITypeLib* lib = nullptr;
   HRESULT hr = LoadTypeLib(path.c_str(), &lib);
   if (FAILED(hr)) return hr;
   hr = RegisterTypeLib(lib, path.c_str(), nullptr);
   lib->Release();
   return hr;
-}
-
-EXPORT HRESULT STDAPICALLTYPE DllUnregisterServer() {
-  const std::u16string keys[] = {u"Tv.Greeter.1", u"Tv.Greeter", u"CLSID\\" + guidText(kClsidGreeter)};
-  for (const std::u16string& key : keys) RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
-  return UnRegisterTypeLib(kLibidTestServer, 1, 0, 0, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
 }
