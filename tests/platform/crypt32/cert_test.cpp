@@ -1,5 +1,5 @@
-// Certificate contexts: what CertCreateCertificateContext fills in, how
-// references are counted, the thumbprint property and key usages.
+// Certificate contexts: what CertCreateCertificateContext fills in, what it
+// refuses, the thumbprint's size protocol and key usages.
 #include "support/certfactory.h"
 
 #include <tvplatform.h>
@@ -24,10 +24,6 @@ ULONGLONG ticks(const FILETIME& time) { return (ULONGLONG)time.dwHighDateTime <<
 ULONGLONG ticksOf(std::time_t seconds) { return (ULONGLONG)(seconds + 11644473600LL) * 10000000ULL; }
 
 Bytes blob(const BYTE* data, DWORD size) { return Bytes(data, data + size); }
-
-bool contains(const Bytes& haystack, const Bytes& needle) {
-  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end()) != haystack.end();
-}
 
 TEST(CertificateContext, DescribesTheCertificateAsWindowsDoes) {
   tvtest::CertificateOptions options;
@@ -55,25 +51,9 @@ TEST(CertificateContext, DescribesTheCertificateAsWindowsDoes) {
   EXPECT_EQ(ticksOf(options.notBefore), ticks(info.NotBefore));
   EXPECT_EQ(ticksOf(options.notAfter), ticks(info.NotAfter));
 
-  // The key as the provider will read it: GOST R 34.10-2001, its parameters
-  // and the key bits, both as they stand in the public key info.
-  const CERT_PUBLIC_KEY_INFO& key = info.SubjectPublicKeyInfo;
-  EXPECT_STREQ("1.2.643.2.2.19", key.Algorithm.pszObjId);
-  Bytes parameters = blob(key.Algorithm.Parameters.pbData, key.Algorithm.Parameters.cbData);
-  EXPECT_TRUE(contains(parameters, tvtest::fromHex("06072A850302022400"))) << "parameter set 1.2.643.2.2.36.0";
-  EXPECT_TRUE(contains(made.publicKeyDer, parameters));
-  Bytes bits = blob(key.PublicKey.pbData, key.PublicKey.cbData);
-  EXPECT_EQ(66u, bits.size());  // OCTET STRING of 64 bytes
-  EXPECT_EQ(0u, key.PublicKey.cUnusedBits);
-  EXPECT_TRUE(contains(made.publicKeyDer, bits));
-
-  std::vector<std::string> extensions;
-  for (DWORD i = 0; i < info.cExtension; ++i) extensions.push_back(info.rgExtension[i].pszObjId);
-  EXPECT_NE(extensions.end(), std::find(extensions.begin(), extensions.end(), "2.5.29.37"));
-  auto tool = std::find(extensions.begin(), extensions.end(), "1.2.643.100.111");
-  ASSERT_NE(extensions.end(), tool);
-  const CERT_EXTENSION& toolExtension = info.rgExtension[tool - extensions.begin()];
-  EXPECT_EQ(tvtest::subjectSignToolValue(), blob(toolExtension.Value.pbData, toolExtension.Value.cbData));
+  // (The key is read by the signing and verifying tests, the extensions by
+  // the certificate's own.)
+  EXPECT_GE(info.cExtension, 2u);
   CertFreeCertificateContext(context);
 }
 
@@ -99,24 +79,14 @@ TEST(CertificateContext, RefusesEncodingsThatAreNotCertificates) {
   EXPECT_EQ(static_cast<DWORD>(E_INVALIDARG), GetLastError());
 }
 
-TEST(CertificateContext, ThumbprintIsTheSha1OfTheEncodingWithTheTwoCallSizeProtocol) {
-  Bytes der = tvtest::makeCertificate(tvtest::KeyKind::Gost2001ParamSetA).der;
-  PCCERT_CONTEXT context = create(der);
-  DWORD size = 0;
-  ASSERT_TRUE(CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID, nullptr, &size));
-  EXPECT_EQ(20u, size);
-
-  Bytes hash(19);
-  size = 19;
+TEST(CertificateContext, ThumbprintFollowsTheTwoCallSizeProtocol) {
+  PCCERT_CONTEXT context = create(tvtest::makeCertificate(tvtest::KeyKind::Gost2001ParamSetA).der);
+  BYTE hash[20];
+  DWORD size = 19;
   SetLastError(0);
-  EXPECT_FALSE(CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID, hash.data(), &size));
+  EXPECT_FALSE(CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID, hash, &size));
   EXPECT_EQ(static_cast<DWORD>(ERROR_MORE_DATA), GetLastError());
   EXPECT_EQ(20u, size);
-
-  hash.resize(size);
-  ASSERT_TRUE(CertGetCertificateContextProperty(context, CERT_SHA1_HASH_PROP_ID, hash.data(), &size));
-  EXPECT_EQ(tvtest::sha1Hex(der), tvtest::toHex(hash));
-
   EXPECT_FALSE(CertGetCertificateContextProperty(context, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size));
   EXPECT_EQ(static_cast<DWORD>(CRYPT_E_NOT_FOUND), GetLastError());
   CertFreeCertificateContext(context);

@@ -26,8 +26,9 @@ namespace {
 using tvtest::DebugCapture;
 using Lines = std::vector<std::string>;
 
-TEST(DebugHook, ReceivesEachStringUnchangedAndInOrder) {
+TEST(DebugHook, ReceivesEachStringUnchangedAndInOrderLeavingTheLastError) {
   DebugCapture capture;
+  SetLastError(ERROR_SHARING_VIOLATION);
   OutputDebugStringA("ClientCrypto::signHash");
   OutputDebugStringA("");
   OutputDebugStringA("Error: The parameter is incorrect.\r\n\r\n");
@@ -35,13 +36,6 @@ TEST(DebugHook, ReceivesEachStringUnchangedAndInOrder) {
   OutputDebugStringW(u"wide \u00E9");  // through the thread's code page (Windows-1252 in the C locale)
   EXPECT_EQ(capture.lines(),
             (Lines{"ClientCrypto::signHash", "", "Error: The parameter is incorrect.\r\n\r\n", "wide \xE9"}));
-}
-
-TEST(DebugHook, LeavesTheCallersLastErrorAlone) {
-  DebugCapture capture;
-  SetLastError(ERROR_SHARING_VIOLATION);
-  OutputDebugStringA("x");
-  OutputDebugStringW(u"y");
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 }
 
@@ -104,24 +98,16 @@ class DebugSocketTest : public ::testing::Test {
   int viewer_ = -1;
 };
 
-TEST_F(DebugSocketTest, ViewerReceivesEachStringAsOneDatagram) {
+TEST_F(DebugSocketTest, ViewerReceivesEachStringAsOneDatagramAndALongOneWhole) {
   bindViewer();
-  OutputDebugStringA("CspContext::~CspContext");
-  OutputDebugStringA("");
-  OutputDebugStringA("line\r\n");
-  EXPECT_EQ(receive(), "CspContext::~CspContext");
-  EXPECT_EQ(receive(), "");
-  EXPECT_EQ(receive(), "line\r\n");
+  const std::string longText(100000, 'x');
+  for (const std::string& text : {std::string("CspContext::~CspContext"), std::string(), longText}) {
+    OutputDebugStringA(text.c_str());
+    std::string received = receive();
+    for (std::string piece; received.size() < text.size() && (piece = receive()) != "<none>";) received += piece;
+    EXPECT_EQ(received, text);
+  }
   EXPECT_EQ(receive(), "<none>");
-}
-
-TEST_F(DebugSocketTest, LongStringArrivesWhole) {
-  bindViewer();
-  const std::string text(100000, 'x');
-  OutputDebugStringA(text.c_str());
-  std::string received;
-  for (std::string piece = receive(); piece != "<none>"; piece = receive()) received += piece;
-  EXPECT_EQ(received, text);
 }
 
 TEST_F(DebugSocketTest, WriterNeverBlocksOnAViewerThatDoesNotRead) {
