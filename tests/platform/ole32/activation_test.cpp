@@ -17,10 +17,11 @@ class Server : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-    HMODULE module = LoadLibraryW(comtest::serverPath().c_str());
-    ASSERT_NE(module, nullptr);
-    ASSERT_EQ(comtest::serverExport<HRESULT (*)()>(module, "DllRegisterServer")(), S_OK);
-    FreeLibrary(module);
+    // The ProgIDs' way to the class, and its server.
+    setDefault(u"Tv.Greeter.1\\CLSID", comtest::guidText(kClsidGreeter));
+    setDefault(u"Tv.Greeter\\CurVer", u"Tv.Greeter.1");
+    setDefault(classKey + u"\\ProgID", u"Tv.Greeter.1");
+    setDefault(classKey + u"\\InprocServer32", comtest::serverPath());
   }
   void TearDown() override {
     CoFreeUnusedLibraries();
@@ -41,6 +42,7 @@ class Server : public testing::Test {
     return CoCreateInstance(clsid, outer, context, IID_IUnknown, reinterpret_cast<void**>(object));
   }
 
+  const std::u16string classKey = u"CLSID\\" + comtest::guidText(kClsidGreeter);
   tvtest::TempPrefix prefix_;
 };
 
@@ -78,7 +80,7 @@ TEST_F(Server, ReportsClassesItCannotCreate) {
             CLASS_E_NOAGGREGATION);
   EXPECT_EQ(object, nullptr);
   // A class whose server file is gone.
-  setDefault(u"CLSID\\" + comtest::guidText(kClsidGreeter) + u"\\InprocServer32", u"/nonexistent/server.so");
+  setDefault(classKey + u"\\InprocServer32", u"/nonexistent/server.so");
   EXPECT_EQ(create(&object), HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND));
 }
 
