@@ -39,25 +39,6 @@ TEST(DebugHook, ReceivesEachStringUnchangedAndInOrderLeavingTheLastError) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 }
 
-TEST(DebugHook, NoStringIsLostWhenThreadsWriteTogether) {
-  DebugCapture capture;
-  std::vector<std::thread> writers;
-  for (int t = 0; t < 4; ++t)
-    writers.emplace_back([t] {
-      for (int i = 0; i < 500; ++i) OutputDebugStringA(std::to_string(t * 1000 + i).c_str());
-    });
-  for (auto& w : writers) w.join();
-  const Lines lines = capture.lines();
-  EXPECT_EQ(lines.size(), 2000u);
-  // Each thread's own strings keep their order.
-  int last[4] = {-1, -1, -1, -1};
-  for (const std::string& line : lines) {
-    const int value = std::stoi(line);
-    EXPECT_GT(value % 1000, last[value / 1000]);
-    last[value / 1000] = value % 1000;
-  }
-}
-
 // A viewer: binds the debug socket in a private runtime folder of its own.
 class DebugSocketTest : public ::testing::Test {
  protected:

@@ -93,7 +93,9 @@ TEST_F(FileTest, SetFilePointerTellsLowPartAllOnesFromFailureByLastError) {
   for (const auto& m : moves) {
     SetLastError(ERROR_ACCESS_DENIED);
     EXPECT_EQ(SetFilePointer(h, m.distance, nullptr, m.method), m.result) << m.distance;
-    EXPECT_EQ(GetLastError(), m.error) << m.distance;
+    if (m.result == INVALID_SET_FILE_POINTER) {
+      EXPECT_EQ(GetLastError(), m.error) << m.distance;
+    }
   }
   EXPECT_EQ(seek(h, 0, FILE_CURRENT), 0xFFFFFFFFll);
   // The 64-bit form refuses a move before the start and an unknown origin,

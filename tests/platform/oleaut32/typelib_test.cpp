@@ -108,7 +108,6 @@ TEST_F(TypeLibrary, ShowsADualInterfaceInBothViews) {
   EXPECT_EQ(desc->funckind, FUNC_DISPATCH);
   EXPECT_EQ(desc->cParams, 1);
   EXPECT_EQ(desc->elemdescFunc.tdesc.vt, VT_BSTR);
-  EXPECT_EQ(desc->lprgelemdescParam[0].paramdesc.wParamFlags, PARAMFLAG_FIN);
   dispatch.info->ReleaseFuncDesc(desc);
 
   // The interface view keeps the vtable method: HRESULT greet(BSTR, BSTR*).
@@ -126,13 +125,6 @@ TEST_F(TypeLibrary, ShowsADualInterfaceInBothViews) {
   EXPECT_EQ(desc->lprgelemdescParam[1].tdesc.lptdesc->vt, VT_BSTR);
   EXPECT_EQ(desc->lprgelemdescParam[1].paramdesc.wParamFlags, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
   vtable.info->ReleaseFuncDesc(desc);
-
-  BSTR names[4] = {};
-  UINT count = 0;
-  ASSERT_EQ(vtable.info->GetNames(3, names, 4, &count), S_OK);
-  ASSERT_EQ(count, 4u);
-  EXPECT_EQ(std::u16string(names[0]) + u"," + names[3], u"join,third");
-  for (BSTR n : names) SysFreeString(n);
 }
 
 TEST_F(TypeLibrary, FindsNamesWithoutRegardToCase) {
@@ -240,8 +232,10 @@ TEST_F(Registration, WritesTheTypeLibraryAndInterfaceKeys) {
     TypeLib loaded;
     EXPECT_EQ(LoadRegTypeLib(kLibidTestServer, major, minor, 0, &loaded.lib), result) << major << "." << minor;
   }
-  // A help folder given replaces the one the registration would name.
+  // A help folder given replaces the one the registration would name, and
+  // stays when the library is registered again without one.
   ASSERT_EQ(RegisterTypeLib(tl_.lib, path.c_str(), u"/help"), S_OK);
+  ASSERT_EQ(RegisterTypeLib(tl_.lib, path.c_str(), nullptr), S_OK);
   EXPECT_EQ(regText(HKEY_CLASSES_ROOT, libKey + u"\\1.0\\HELPDIR"), u"/help");
 }
 
