@@ -136,23 +136,16 @@ TEST_F(Registry, EveryValueTypeAndOddNamesSurviveTheHiveFile) {
     EXPECT_EQ(type, c.type);
     EXPECT_EQ(data, c.data);
   }
-}
-
-TEST_F(Registry, WritesAndReadsRegeditText) {
-  {
-    Key key;
-    ASSERT_EQ(create(HKEY_CURRENT_USER, u"Software\\Classes\\Tellvane.Signer32", key), ERROR_SUCCESS);
-    setString(key, nullptr, u"");
-    setString(key, u"Say \"hi\"", u"C:\\dir\\");
-    BYTE q[8] = {1, 0, 0, 0, 0, 0, 0, 0};
-    RegSetValueExW(key, u"Big", 0, REG_QWORD, q, 8);
-  }
+  // The hive is regedit's text.
   const std::string text = readText(userFile());
   EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\r\n\r\n", 0), 0u);
-  for (const char* line : {"[HKEY_CURRENT_USER\\Software\\Classes\\Tellvane.Signer32]\r\n", "@=\"\"\r\n",
-                           "\"Say \\\"hi\\\"\"=\"C:\\\\dir\\\\\"\r\n", "\"Big\"=hex(b):01,00,00,00,00,00,00,00\r\n"})
+  for (const char* line : {"[HKEY_CURRENT_USER\\Software\\Tellvane Test\\{Odd] [Key}\\Ключ]\r\n", "\r\n@=\"\"\r\n",
+                           "\"quote\\\"and\\\\backslash\"=\"C:\\\\Program Files\\\\\\\"x\\\"\\\\ {braces}",
+                           "\"qword\"=hex(b):01,02,03,04,05,06,07,ff\r\n"})
     EXPECT_NE(text.find(line), std::string::npos) << line << "\nin\n" << text;
+}
 
+TEST_F(Registry, ReadsWhatRegeditExports) {
   // Regedit's own export: UTF-16 with a byte-order mark, comments, hex data
   // over several lines.
   const std::u16string exported =
