@@ -341,29 +341,6 @@ TEST_F(Registry, ClassesRootMergesUserClassesOverMachineClasses) {
   EXPECT_EQ(regText(HKEY_CLASSES_ROOT, u"machine.only"), u"from the machine");
 }
 
-TEST_F(Registry, ClassesRootWritesWhereWindowsWrites) {
-  make(HKEY_CURRENT_USER, u"Software\\Classes\\User.Class");
-  make(HKEY_LOCAL_MACHINE, u"Software\\Classes\\Machine.Class");
-  // New keys go to the machine's classes; values go where the key is seen.
-  make(HKEY_CLASSES_ROOT, u"New.Class\\CLSID", u"{new}");
-  make(HKEY_CLASSES_ROOT, u"User.Class", u"user value");
-  make(HKEY_CLASSES_ROOT, u"Machine.Class", u"machine value");
-  // Below a user class that hides the machine's, a machine key would not be
-  // seen: the new key goes beside its parent.
-  make(HKEY_CLASSES_ROOT, u"User.Class\\CurVer", u"User.Class.1");
-
-  EXPECT_EQ(regText(HKEY_LOCAL_MACHINE, u"Software\\Classes\\New.Class\\CLSID"), u"{new}");
-  EXPECT_EQ(regText(HKEY_CURRENT_USER, u"Software\\Classes\\User.Class"), u"user value");
-  EXPECT_EQ(regText(HKEY_LOCAL_MACHINE, u"Software\\Classes\\Machine.Class"), u"machine value");
-  EXPECT_EQ(regText(HKEY_CURRENT_USER, u"Software\\Classes\\User.Class\\CurVer"), u"User.Class.1");
-
-  // Deleting takes the key that is seen, revealing the machine's below it.
-  make(HKEY_CURRENT_USER, u"Software\\Classes\\Machine.Class", u"user override");
-  EXPECT_EQ(regText(HKEY_CLASSES_ROOT, u"Machine.Class"), u"user override");
-  EXPECT_EQ(RegDeleteKeyW(HKEY_CLASSES_ROOT, u"Machine.Class"), ERROR_SUCCESS);
-  EXPECT_EQ(regText(HKEY_CLASSES_ROOT, u"Machine.Class"), u"machine value");
-}
-
 TEST_F(Registry, TwoProcessesWritingAtOnceKeepEveryChange) {
   make(HKEY_CURRENT_USER, u"Software\\Race");
   EXPECT_TRUE(subkeys(HKEY_CURRENT_USER, u"Software\\Race").empty());  // read now: others' changes must show
