@@ -202,10 +202,7 @@ TEST(ThreadCodePage, FollowsACp1251LocaleInThisThreadOnly) {
     const char* defaultChar;
     std::string bytes;
     BOOL used;
-  } cases[] = {{u"a\u4E2Db", nullptr, "a?b", TRUE},
-               {u"\u0416", nullptr, "\xC6", FALSE},
-               {u"x\u4E2D", "*", "x*", TRUE},
-               {u"\U0001F600", nullptr, "??", TRUE}};
+  } cases[] = {{u"\u0416", nullptr, "\xC6", FALSE}, {u"x\u4E2D", "*", "x*", TRUE}, {u"\U0001F600", nullptr, "??", TRUE}};
   for (const auto& c : cases) {
     BOOL used = 2;
     char out[16] = {};

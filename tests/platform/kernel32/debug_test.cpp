@@ -52,15 +52,17 @@ class DebugSocketTest : public ::testing::Test {
     runtimeDir_.reset();
   }
 
-  void bindViewer() {
-    const char* path = TvDebugOutputSocketPath();
-    ASSERT_NE(path, nullptr);
-    ASSERT_EQ(std::string(path), folder_ + "/tellvane-debug.sock");
+  // Binds the viewer's socket at path, by default where writers send.
+  void bindViewer(std::string path = {}) {
+    if (path.empty()) {
+      ASSERT_NE(TvDebugOutputSocketPath(), nullptr);
+      path = TvDebugOutputSocketPath();
+      ASSERT_EQ(path, folder_ + "/tellvane-debug.sock");
+    }
     viewer_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(viewer_, 0);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    std::snprintf(address.sun_path, sizeof(address.sun_path), "%s", path);
+    std::snprintf(address.sun_path, sizeof(address.sun_path), "%s", path.c_str());
     ASSERT_EQ(bind(viewer_, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
   }
 
@@ -120,8 +122,7 @@ TEST_F(DebugSocketTest, WithoutRuntimeFolderSocketLivesInAPrivateTmpFolder) {
   EXPECT_EQ(std::string(path), folder + "/debug.sock");
   struct stat info;
   ASSERT_EQ(lstat(folder.c_str(), &info), 0);
-  EXPECT_TRUE(S_ISDIR(info.st_mode));
-  EXPECT_EQ(info.st_mode & 0777, 0700u);
+  EXPECT_EQ(info.st_mode & (S_IFMT | 0777), S_IFDIR | 0700u);
   EXPECT_EQ(info.st_uid, getuid());
 }
 
@@ -129,11 +130,7 @@ TEST_F(DebugSocketTest, FolderWritableByOthersGetsNoOutput) {
   chmod(folder_.c_str(), 0777);
   EXPECT_EQ(TvDebugOutputSocketPath(), nullptr);
   // A socket that someone else could have bound there is never sent to.
-  viewer_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::snprintf(address.sun_path, sizeof(address.sun_path), "%s/tellvane-debug.sock", folder_.c_str());
-  ASSERT_EQ(bind(viewer_, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  bindViewer(folder_ + "/tellvane-debug.sock");
   OutputDebugStringA("secret");
   EXPECT_EQ(receive(), "<none>");
 }
