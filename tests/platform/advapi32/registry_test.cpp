@@ -324,7 +324,7 @@ TEST_F(Registry, CorruptHiveIsReportedAndLeftAlone) {
   EXPECT_EQ(open(HKEY_LOCAL_MACHINE, u"Software", key), ERROR_CANTREAD);
 }
 
-TEST_F(Registry, ClassesRootMergesUserClassesOverMachineClasses) {
+TEST_F(Registry, ClassesRootMergesUserClassesOverMachineClassesAndWritesWhereSeen) {
   // CLSID is merged key by key, while a class that the user has hides the
   // machine's class of that name.
   const std::u16string machine = u"Software\\Classes\\", user = machine;
@@ -339,6 +339,12 @@ TEST_F(Registry, ClassesRootMergesUserClassesOverMachineClasses) {
   EXPECT_EQ(subkeys(HKEY_CLASSES_ROOT, u"CLSID\\4"), std::vector<std::u16string>{u"LocalServer"});
   EXPECT_EQ(regText(HKEY_CLASSES_ROOT, u"Both"), u"from the user");
   EXPECT_EQ(regText(HKEY_CLASSES_ROOT, u"machine.only"), u"from the machine");
+  // Below a user class that hides the machine's, a new key goes beside its
+  // parent; deleting takes the key that is seen, revealing the machine's.
+  make(HKEY_CLASSES_ROOT, u"Both\\CurVer", u"Both.1");
+  EXPECT_EQ(regText(HKEY_CURRENT_USER, user + u"Both\\CurVer"), u"Both.1");
+  EXPECT_EQ(RegDeleteTreeW(HKEY_CLASSES_ROOT, u"Both"), ERROR_SUCCESS);
+  EXPECT_EQ(regText(HKEY_CLASSES_ROOT, u"Both"), u"from the machine");
 }
 
 TEST_F(Registry, TwoProcessesWritingAtOnceKeepEveryChange) {
