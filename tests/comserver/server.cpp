@@ -1,6 +1,7 @@
-// The COM test server: an in-process server with one class, Greeter, whose
-// dual interface IGreeter is served through IDispatch from the registered
-// type library, as the component's own object is.
+// The COM test server: an in-process server with one class, Greeter. Its
+// dual interface IGreeter has the argument shapes scripts pass; the tests
+// call it through the runtime's DispInvoke with the module's type library,
+// and register the class themselves.
 #include <objbase.h>
 #include <oleauto.h>
 
@@ -18,32 +19,16 @@ std::atomic<long> locks{0};
 std::u16string text(BSTR s) { return s != nullptr ? std::u16string(s, SysStringLen(s)) : u""; }
 BSTR bstr(const std::u16string& s) { return SysAllocStringLen(s.data(), static_cast<UINT>(s.size())); }
 
-std::u16string modulePath() {
-  HMODULE self = nullptr;
-  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&modulePath), &self);
-  WCHAR path[4096];
-  const DWORD length = GetModuleFileNameW(self, path, 4096);
-  return std::u16string(path, length);
-}
-
-class Greeter final : public IGreeter, public ICounter {
+class Greeter final : public IGreeter {
  public:
   Greeter() { ++locks; }
-  ~Greeter() {
-    if (typeInfo_ != nullptr) typeInfo_->Release();
-    --locks;
-  }
+  ~Greeter() { --locks; }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == kIidGreeter)
-      *ppv = static_cast<IGreeter*>(this);
-    else if (riid == kIidCounter)
-      *ppv = static_cast<ICounter*>(this);
-    else
-      return E_NOINTERFACE;
+    if (riid != IID_IUnknown && riid != IID_IDispatch && riid != kIidGreeter) return E_NOINTERFACE;
+    *ppv = static_cast<IGreeter*>(this);
     AddRef();
     return S_OK;
   }
@@ -54,36 +39,12 @@ class Greeter final : public IGreeter, public ICounter {
     return left;
   }
 
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override {
-    if (pctinfo == nullptr) return E_POINTER;
-    *pctinfo = 1;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo) override {
-    if (ppTInfo == nullptr) return E_POINTER;
-    *ppTInfo = nullptr;
-    if (iTInfo != 0) return DISP_E_BADINDEX;
-    const HRESULT hr = loadTypeInfo();
-    if (FAILED(hr)) return hr;
-    typeInfo_->AddRef();
-    *ppTInfo = typeInfo_;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID,
-                                          DISPID* rgDispId) override {
-    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    const HRESULT hr = loadTypeInfo();
-    if (FAILED(hr)) return hr;
-    return DispGetIDsOfNames(typeInfo_, rgszNames, cNames, rgDispId);
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD wFlags, DISPPARAMS* pDispParams,
-                                   VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override {
-    if (riid != IID_NULL) return DISP_E_UNKNOWNINTERFACE;
-    const HRESULT hr = loadTypeInfo();
-    if (FAILED(hr)) return hr;
-    ++calls_;
-    return DispInvoke(static_cast<IGreeter*>(this), typeInfo_, dispIdMember, wFlags, pDispParams, pVarResult,
-                      pExcepInfo, puArgErr);
+  // Calls by name go through DispInvoke in the tests, not through the object.
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    return E_NOTIMPL;
   }
 
   HRESULT STDMETHODCALLTYPE show(BSTR) override { return S_OK; }
@@ -106,21 +67,15 @@ class Greeter final : public IGreeter, public ICounter {
     *sum = a + b;
     return S_OK;
   }
-  // "<type>:<value as text>", in capitals when loud.
-  HRESULT STDMETHODCALLTYPE describe(VARIANT value, VARIANT_BOOL loud, BSTR* out) override {
+  // "<type>:<value as text>".
+  HRESULT STDMETHODCALLTYPE describe(VARIANT value, BSTR* out) override {
     if (out == nullptr) return E_INVALIDARG;
     VARIANT asText;
     VariantInit(&asText);
-    std::u16string shown = u"?";
-    if (SUCCEEDED(VariantChangeType(&asText, &value, VARIANT_ALPHABOOL, VT_BSTR))) shown = text(asText.bstrVal);
+    const HRESULT hr = VariantChangeType(&asText, &value, VARIANT_ALPHABOOL, VT_BSTR);
+    const std::string type = std::to_string(value.vt) + ":";
+    *out = bstr(std::u16string(type.begin(), type.end()) + (SUCCEEDED(hr) ? text(asText.bstrVal) : u"?"));
     VariantClear(&asText);
-    const std::string type = std::to_string(value.vt);
-    std::u16string result(type.begin(), type.end());
-    result += u":" + shown;
-    if (loud)
-      for (char16_t& c : result)
-        if (c >= u'a' && c <= u'z') c -= 32;
-    *out = bstr(result);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE split(BSTR whole, BSTR* head, BSTR* tail) override {
@@ -134,33 +89,12 @@ class Greeter final : public IGreeter, public ICounter {
   }
   HRESULT STDMETHODCALLTYPE get_calls(LONG* count) override {
     if (count == nullptr) return E_INVALIDARG;
-    *count = calls_;
-    return S_OK;
-  }
-
-  HRESULT STDMETHODCALLTYPE next(LONG* value) override {
-    if (value == nullptr) return E_INVALIDARG;
-    *value = ++counter_;
+    *count = 0;
     return S_OK;
   }
 
  private:
-  // The dispatch half reads the registered type library, as the component's
-  // object does: without a registration, calls by name fail.
-  HRESULT loadTypeInfo() {
-    if (typeInfo_ != nullptr) return S_OK;
-    ITypeLib* lib = nullptr;
-    HRESULT hr = LoadRegTypeLib(kLibidTestServer, 1, 0, 0, &lib);
-    if (FAILED(hr)) return hr;
-    hr = lib->GetTypeInfoOfGuid(kIidGreeter, &typeInfo_);
-    lib->Release();
-    return hr;
-  }
-
   std::atomic<ULONG> references_{1};
-  ITypeInfo* typeInfo_ = nullptr;
-  LONG calls_ = 0;
-  LONG counter_ = 0;
 };
 
 class Factory final : public IClassFactory {
@@ -193,23 +127,6 @@ class Factory final : public IClassFactory {
 
 Factory factory;
 
-LSTATUS setKey(const std::u16string& path, const char16_t* name, const std::u16string& value) {
-  HKEY key = nullptr;
-  LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                   KEY_WRITE, nullptr, &key, nullptr);
-  if (status != ERROR_SUCCESS) return status;
-  status = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(char16_t)));
-  RegCloseKey(key);
-  return status;
-}
-
-std::u16string guidText(const GUID& guid) {
-  WCHAR buffer[40];
-  StringFromGUID2(guid, buffer, 40);
-  return buffer;
-}
-
 }  // namespace
 
 EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
@@ -220,38 +137,3 @@ EXPORT HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID rclsid, REFIID riid, LP
 }
 
 EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow() { return locks == 0 ? S_OK : S_FALSE; }
-
-EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {
-  const std::u16string path = modulePath();
-  const std::u16string clsid = u"CLSID\\" + guidText(kClsidGreeter);
-  const struct {
-    std::u16string key;
-    const char16_t* name;
-    std::u16string value;
-  } entries[] = {
-      {u"Tv.Greeter.1", nullptr, u"Greeter Class"},
-      {u"Tv.Greeter.1\\CLSID", nullptr, guidText(kClsidGreeter)},
-      {u"Tv.Greeter", nullptr, u"Greeter Class"},
-      {u"Tv.Greeter\\CurVer", nullptr, u"Tv.Greeter.1"},
-      {clsid, nullptr, u"Greeter Class"},
-      {clsid + u"\\ProgID", nullptr, u"Tv.Greeter.1"},
-      {clsid + u"\\VersionIndependentProgID", nullptr, u"Tv.Greeter"},
-      {clsid + u"\\InprocServer32", nullptr, path},
-      {clsid + u"\\InprocServer32", u"ThreadingModel", u"Apartment"},
-      {clsid + u"\\TypeLib", nullptr, guidText(kLibidTestServer)},
-  };
-  for (const auto& e : entries)
-    if (setKey(e.key, e.name, e.value) != ERROR_SUCCESS) return E_FAIL;
-  ITypeLib* lib = nullptr;
-  HRESULT hr = LoadTypeLib(path.c_str(), &lib);
-  if (FAILED(hr)) return hr;
-  hr = RegisterTypeLib(lib, path.c_str(), nullptr);
-  lib->Release();
-  return hr;
-}
-
-EXPORT HRESULT STDAPICALLTYPE DllUnregisterServer() {
-  const std::u16string keys[] = {u"Tv.Greeter.1", u"Tv.Greeter", u"CLSID\\" + guidText(kClsidGreeter)};
-  for (const std::u16string& key : keys) RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
-  return UnRegisterTypeLib(kLibidTestServer, 1, 0, 0, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
-}

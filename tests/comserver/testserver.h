@@ -11,7 +11,7 @@ constexpr CLSID kClsidGreeter = {0x3A7B9C1D, 0x2E4F, 0x4061, {0x82, 0x93, 0xA4, 
 constexpr GUID kLibidTestServer = {0x9D4E6F80, 0x1B2C, 0x4A3D, {0x8E, 0x5F, 0x60, 0x71, 0x82, 0x93, 0xA4, 0xB5}};
 // {6F1C2A52-3D0B-4E8A-9C61-2B7E5D9A0F13}
 constexpr IID kIidGreeter = {0x6F1C2A52, 0x3D0B, 0x4E8A, {0x9C, 0x61, 0x2B, 0x7E, 0x5D, 0x9A, 0x0F, 0x13}};
-// {0B5E37C4-8A21-4F0D-B6E2-91C4D7A35E20}
+// {0B5E37C4-8A21-4F0D-B6E2-91C4D7A35E20}: described in the type library only
 constexpr IID kIidCounter = {0x0B5E37C4, 0x8A21, 0x4F0D, {0xB6, 0xE2, 0x91, 0xC4, 0xD7, 0xA3, 0x5E, 0x20}};
 
 struct IGreeter : public IDispatch {
@@ -20,13 +20,9 @@ struct IGreeter : public IDispatch {
   virtual HRESULT STDMETHODCALLTYPE join(BSTR first, BSTR second, BSTR third, BSTR* joined) = 0;
   virtual HRESULT STDMETHODCALLTYPE refuse(BSTR reason, BSTR* never) = 0;
   virtual HRESULT STDMETHODCALLTYPE add(LONG a, LONG b, LONG* sum) = 0;
-  virtual HRESULT STDMETHODCALLTYPE describe(VARIANT value, VARIANT_BOOL loud, BSTR* text) = 0;
+  virtual HRESULT STDMETHODCALLTYPE describe(VARIANT value, BSTR* text) = 0;
   virtual HRESULT STDMETHODCALLTYPE split(BSTR text, BSTR* head, BSTR* tail) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_calls(LONG* count) = 0;
-};
-
-struct ICounter : public IUnknown {
-  virtual HRESULT STDMETHODCALLTYPE next(LONG* value) = 0;
 };
 
 // What refuse() returns: a failure the caller sees as the call's exception.

@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "common/wide.h"
 
@@ -66,88 +65,53 @@ TEST_F(Resources, MissingTypeAndMissingNameAreTold) {
   EXPECT_EQ(LoadResource(nullptr, found), nullptr);
 }
 
-TEST_F(Resources, LoadStringReadsStringTables) {
-  struct Case {
+TEST_F(Resources, LoadStringReadsStringTablesTruncatesOrLendsThePointer) {
+  const struct {
     UINT id;
     std::u16string text;
   } cases[] = {
-      {100, u"Tellvane"},
-      {101, u"Клиентская библиотека ЭП"},
-      {103, u"say \"hi\" # not a comment"},
-      {111, u""},
-      {112, u"first of the next block"},
-      {65535, u"last identifier"},
+      {100, u"Tellvane"},         {101, u"Клиентская библиотека ЭП"}, {103, u"say \"hi\" # not a comment"},
+      {111, u""},                 {112, u"first of the next block"},  {65535, u"last identifier"},
       {102, u""},  // a gap inside a block
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     WCHAR buffer[64];
-    int length = LoadStringW(module_, c.id, buffer, 64);
+    const int length = LoadStringW(module_, c.id, buffer, 64);
     EXPECT_EQ(std::u16string(buffer, length), c.text) << c.id;
     EXPECT_EQ(buffer[length], 0);
   }
-  WCHAR buffer[8] = {u'x'};
-  EXPECT_EQ(LoadStringW(module_, 5000, buffer, 8), 0);  // no such block
-}
-
-TEST_F(Resources, LoadStringTruncatesOrLendsThePointer) {
   WCHAR small[5];
+  EXPECT_EQ(LoadStringW(module_, 5000, small, 5), 0);  // no such block
   EXPECT_EQ(LoadStringW(module_, 100, small, 5), 4);
   EXPECT_EQ(std::u16string(small), u"Tell");
-
   // With no room, the caller receives a read-only pointer into the
   // resource; the string is not terminated there.
   const WCHAR* lent = nullptr;
-  int length = LoadStringW(module_, 100, reinterpret_cast<LPWSTR>(&lent), 0);
-  ASSERT_EQ(length, 8);
+  const int length = LoadStringW(module_, 100, reinterpret_cast<LPWSTR>(&lent), 0);
   EXPECT_EQ(std::u16string(lent, length), u"Tellvane");
 }
 
-// One block of a version resource, as VerQueryValue walks it.
-struct VersionBlock {
-  std::u16string key;
-  std::string value;
-  std::vector<VersionBlock> children;
-};
-
-VersionBlock readVersionBlock(const std::string& bytes, size_t at) {
-  auto word = [&](size_t offset) {
-    return static_cast<size_t>(static_cast<unsigned char>(bytes.at(offset)) |
-                               static_cast<unsigned char>(bytes.at(offset + 1)) << 8);
-  };
-  auto aligned = [](size_t offset) { return (offset + 3) & ~size_t(3); };
-  size_t end = at + word(at), valueLength = word(at + 2), text = word(at + 4);
-  VersionBlock block;
-  size_t offset = at + 6;
-  for (; word(offset) != 0; offset += 2) block.key += static_cast<char16_t>(word(offset));
-  offset = aligned(offset + 2);
-  block.value = bytes.substr(offset, text ? valueLength * 2 : valueLength);
-  for (offset = aligned(offset + block.value.size()); offset < end; offset = aligned(offset + word(offset)))
-    block.children.push_back(readVersionBlock(bytes, offset));
-  return block;
-}
-
+// The version resource as version readers walk it: each block's key is
+// followed by its value at the next 4-byte boundary.
 TEST_F(Resources, VersionResourceHasTheLayoutVersionReadersWalk) {
-  VersionBlock root = readVersionBlock(bytes(MAKEINTRESOURCEW(1), RT_VERSION), 0);
-  EXPECT_EQ(root.key, u"VS_VERSION_INFO");
-  ASSERT_EQ(root.value.size(), 52u);  // VS_FIXEDFILEINFO
-  DWORD fixed[13];
-  std::memcpy(fixed, root.value.data(), sizeof fixed);
+  const std::string version = bytes(MAKEINTRESOURCEW(1), RT_VERSION);
+  auto utf16 = [](const std::u16string& text) {  // with its zero
+    return std::string(reinterpret_cast<const char*>(text.c_str()), 2 * text.size() + 2);
+  };
+  auto valueOf = [&](const std::u16string& key, size_t size) {
+    const size_t at = version.find(utf16(key));
+    return at == std::string::npos ? "<no " + std::string(key.begin(), key.end()) + ">"
+                                   : version.substr((at + 2 * key.size() + 2 + 3) & ~size_t(3), size);
+  };
+  DWORD fixed[13];  // VS_FIXEDFILEINFO
+  std::memcpy(fixed, valueOf(u"VS_VERSION_INFO", sizeof fixed).data(), sizeof fixed);
   EXPECT_EQ(fixed[0], 0xFEEF04BDu);
   EXPECT_EQ(fixed[2], 0x00010002u);  // file version 1.2.3.4
   EXPECT_EQ(fixed[3], 0x00030004u);
   EXPECT_EQ(fixed[5], 0x00000001u);  // product version 1.0.0.1
-
-  ASSERT_EQ(root.children.size(), 2u);
-  const VersionBlock& table = root.children[0].children.at(0);
-  EXPECT_EQ(root.children[0].key, u"StringFileInfo");
-  EXPECT_EQ(table.key, u"040904B0");
-  ASSERT_EQ(table.children.size(), 4u);
-  EXPECT_EQ(table.children[2].key, u"FileDescription");
-  std::u16string description(u"Клиентская библиотека ЭП", 25);  // with its zero
-  EXPECT_EQ(table.children[2].value, std::string(reinterpret_cast<const char*>(description.data()), 50));
-  const VersionBlock& translation = root.children[1].children.at(0);
-  EXPECT_EQ(translation.key, u"Translation");
-  EXPECT_EQ(translation.value, std::string("\x09\x04\xb0\x04", 4));  // US English, Unicode
+  EXPECT_EQ(valueOf(u"040904B0", 0), "");
+  EXPECT_EQ(valueOf(u"FileDescription", 50), utf16(u"Клиентская библиотека ЭП"));
+  EXPECT_EQ(valueOf(u"Translation", 4), std::string("\x09\x04\xb0\x04", 4));  // US English, Unicode
 }
 
 TEST(ProgramResources, NullModuleNamesTheProgramsOwnResources) {

@@ -26,22 +26,25 @@ struct TimeVector {
   SYSTEMTIME expected;  // year, month, weekday, day, hour, minute, second, ms
 };
 
-TEST(FileTimeToSystemTime, GivesKnownDates) {
+// The edges the day-by-day sweep below does not reach: the last time there
+// is, sub-millisecond ticks, and the high bit.
+TEST(FileTimeToSystemTime, GivesTheEdgesAndRefusesTheHighBit) {
   const TimeVector vectors[] = {
-      {0, {1601, 1, 1, 1, 0, 0, 0, 0}},
       {0x7FFFFFFFFFFFFFFFull, {30828, 9, 4, 14, 2, 48, 5, 477}},
-      {0x19DB1DED53E8000ull, {1970, 1, 4, 1, 0, 0, 0, 0}},
-      {0x1BF82B162C9FC50ull, {2000, 2, 2, 29, 12, 34, 56, 789}},
       {0x1BF82B162C9FC50ull + 9999, {2000, 2, 2, 29, 12, 34, 56, 789}},  // sub-millisecond ticks are cut off
-      {0x14F6598C43F8000ull, {1900, 3, 4, 1, 0, 0, 0, 0}},               // 1900 had no 29 February
-      {0x14F6598C43F8000ull - 1, {1900, 2, 3, 28, 23, 59, 59, 999}},
-      {0x1DD85D63C2C3A90ull, {2026, 12, 0, 6, 23, 5, 7, 1}},
   };
   for (const TimeVector& v : vectors) {
     const FILETIME ft = fileTime(v.ticks);
     SYSTEMTIME st;
     ASSERT_TRUE(FileTimeToSystemTime(&ft, &st)) << std::hex << v.ticks;
     EXPECT_EQ(st, v.expected) << std::hex << v.ticks;
+  }
+  for (const uint64_t ticks : {0x8000000000000000ull, 0xFFFFFFFFFFFFFFFFull}) {
+    const FILETIME ft = fileTime(ticks);
+    SYSTEMTIME st{};
+    SetLastError(0);
+    EXPECT_FALSE(FileTimeToSystemTime(&ft, &st));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   }
 }
 
@@ -60,16 +63,6 @@ TEST(FileTimeToSystemTime, AgreesWithTheCLibraryOnEveryDayFrom1601To2500) {
                              static_cast<WORD>(expected.tm_hour),        static_cast<WORD>(expected.tm_min),
                              static_cast<WORD>(expected.tm_sec),         0};
     ASSERT_EQ(st, want) << "day " << day;
-  }
-}
-
-TEST(FileTimeToSystemTime, RefusesTimesWithTheHighBitSet) {
-  for (const uint64_t ticks : {0x8000000000000000ull, 0xFFFFFFFFFFFFFFFFull}) {
-    const FILETIME ft = fileTime(ticks);
-    SYSTEMTIME st{};
-    SetLastError(0);
-    EXPECT_FALSE(FileTimeToSystemTime(&ft, &st));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   }
 }
 

