@@ -265,13 +265,21 @@ PCCERT_CONTEXT createCertificateContext(const BYTE* encoded, size_t size) {
 }
 
 PCCERT_CONTEXT createCertificateContext(std::shared_ptr<const DecodedCertificate> decoded) {
+  return createCertificateContext(std::move(decoded), nullptr, nullptr, 0);
+}
+
+PCCERT_CONTEXT createCertificateContext(std::shared_ptr<const DecodedCertificate> decoded, HCERTSTORE store,
+                                        std::shared_ptr<void> keepAlive, size_t index) {
   auto c = std::make_unique<CertificateContext>();
   c->context.dwCertEncodingType = X509_ASN_ENCODING;
   c->context.pbCertEncoded = const_cast<BYTE*>(decoded->encoded.data());
   c->context.cbCertEncoded = static_cast<DWORD>(decoded->encoded.size());
   // The platform's records are read-only to callers; one copy serves all.
   c->context.pCertInfo = const_cast<CERT_INFO*>(&decoded->info);
+  c->context.hCertStore = store;
   c->decoded = std::move(decoded);
+  c->store = std::move(keepAlive);
+  c->storeIndex = index;
   Registry& r = registry();
   std::lock_guard<std::mutex> guard(r.lock);
   PCCERT_CONTEXT context = &c->context;
@@ -303,6 +311,8 @@ void releaseCertificateContext(PCCERT_CONTEXT context) {
 void requireCertificateContext(PCCERT_CONTEXT context) { lookup(context); }
 
 const Bytes& certificateSha1(PCCERT_CONTEXT context) { return lookup(context).decoded->sha1; }
+
+const Bytes& decodedSha1(const DecodedCertificate& decoded) { return decoded.sha1; }
 
 void attachToStore(PCCERT_CONTEXT context, HCERTSTORE store, std::shared_ptr<void> keepAlive, size_t index) {
   CertificateContext& c = lookup(context);

@@ -25,6 +25,9 @@ std::shared_ptr<const DecodedCertificate> decodeCertificate(const BYTE* encoded,
 
 // A new context on a decoded certificate, with one reference.
 PCCERT_CONTEXT createCertificateContext(std::shared_ptr<const DecodedCertificate> decoded);
+// The same, already in a store: see attachToStore.
+PCCERT_CONTEXT createCertificateContext(std::shared_ptr<const DecodedCertificate> decoded, HCERTSTORE store,
+                                        std::shared_ptr<void> keepAlive, size_t index);
 // The same for DER bytes, decoded here.
 PCCERT_CONTEXT createCertificateContext(const BYTE* encoded, size_t size);
 
@@ -39,6 +42,7 @@ void requireCertificateContext(PCCERT_CONTEXT context);
 
 // The SHA-1 hash of the encoding (20 bytes).
 const Bytes& certificateSha1(PCCERT_CONTEXT context);
+const Bytes& decodedSha1(const DecodedCertificate& decoded);
 
 // Store membership, set by the store that loaded the context: its handle
 // (written into hCertStore), an owner that keeps the store's record alive
