@@ -35,12 +35,20 @@ std::string hexOf(const std::string& bytes) {
   return text;
 }
 
+int nibble(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 std::optional<std::string> fromHex(const std::string& text) {
   if (text.size() % 2 != 0) return std::nullopt;
   std::string bytes;
+  bytes.reserve(text.size() / 2);
   for (size_t i = 0; i < text.size(); i += 2) {
-    int high = 0, low = 0;
-    if (std::sscanf(text.c_str() + i, "%1x%1x", &high, &low) != 2) return std::nullopt;
+    const int high = nibble(text[i]), low = nibble(text[i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
     bytes += static_cast<char>(high << 4 | low);
   }
   return bytes;

@@ -6,7 +6,6 @@
 #include <tvplatform.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,16 +42,20 @@ bool folderChecked(const std::string& folder) {
   return true;
 }
 
-// After a send finds no viewer at a path, sends to that path pause for a
-// moment: tracing with nobody listening then costs a clock read, and a
-// viewer that starts receives everything written from this long after.
-constexpr std::chrono::milliseconds kQuietPeriod(20);
+// After a send finds no viewer at a path, this thread's sends to that path
+// pause for a moment: tracing with nobody listening then costs an
+// environment look-up and a clock read, with no lock and no allocation, and
+// a viewer that starts receives everything written from this long after.
+constexpr long long kQuietNanoseconds = 20'000'000;
 
+// The path is told by $XDG_RUNTIME_DIR alone (the fallback is fixed for the
+// process), so the quiet remembers that value. Trivially destructible, for
+// tracing from static destructors and exiting threads.
 struct Quiet {
-  std::mutex lock;
-  std::string path;
-  long long until = 0;  // nanoseconds of the monotonic clock
+  char runtime[sizeof(sockaddr_un::sun_path)];  // "" when the fallback was used
+  long long until;                              // nanoseconds of the monotonic clock
 };
+thread_local Quiet quiet{};
 
 // The coarse clock (a few milliseconds' steps) is the cheapest to read.
 long long nowNanoseconds() {
@@ -61,31 +64,25 @@ long long nowNanoseconds() {
   return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
-Quiet& quiet() {
-  static auto* instance = new Quiet;  // kept for tracing from static destructors
-  return *instance;
-}
-
-bool isQuiet(const std::string& path) {
-  Quiet& q = quiet();
-  std::lock_guard<std::mutex> guard(q.lock);
-  return q.path == path && nowNanoseconds() < q.until;
-}
-
-void startQuiet(const std::string& path) {
-  Quiet& q = quiet();
-  std::lock_guard<std::mutex> guard(q.lock);
-  q.path = path;
-  q.until = nowNanoseconds() + std::chrono::nanoseconds(kQuietPeriod).count();
-}
-
-}  // namespace
-
-namespace tv {
-
-std::string debugSocketPath() {
+// $XDG_RUNTIME_DIR when it is used for the socket, else null.
+const char* runtimeFolder() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && runtime[0] == '/') return std::string(runtime) + "/tellvane-debug.sock";
+  return runtime != nullptr && runtime[0] == '/' ? runtime : nullptr;
+}
+
+bool isQuiet(const char* runtime) {
+  return nowNanoseconds() < quiet.until && std::strcmp(quiet.runtime, runtime != nullptr ? runtime : "") == 0;
+}
+
+void startQuiet(const char* runtime) {
+  const char* value = runtime != nullptr ? runtime : "";
+  if (std::strlen(value) >= sizeof quiet.runtime) return;  // no socket path is that long
+  std::strcpy(quiet.runtime, value);
+  quiet.until = nowNanoseconds() + kQuietNanoseconds;
+}
+
+std::string socketPathIn(const char* runtime) {
+  if (runtime != nullptr) return std::string(runtime) + "/tellvane-debug.sock";
   // The system's temporary folder, not $TMPDIR: every process of the user
   // must meet the viewer at the same place. Made once: asking for the user
   // costs a system call, more than the rest of a trace line.
@@ -94,6 +91,12 @@ std::string debugSocketPath() {
   return *fallback;
 }
 
+}  // namespace
+
+namespace tv {
+
+std::string debugSocketPath() { return socketPathIn(runtimeFolder()); }
+
 bool debugSocketFolderIsPrivate(const std::string& socketPath) {
   struct stat info;
   if (lstat(folderOf(socketPath).c_str(), &info) != 0) return false;
@@ -101,8 +104,9 @@ bool debugSocketFolderIsPrivate(const std::string& socketPath) {
 }
 
 void sendDebugDatagram(const char* text) {
-  const std::string path = debugSocketPath();
-  if (isQuiet(path)) return;
+  const char* runtime = runtimeFolder();
+  if (isQuiet(runtime)) return;
+  const std::string path = socketPathIn(runtime);
   sockaddr_un address{};
   if (path.size() >= sizeof(address.sun_path)) return;
   address.sun_family = AF_UNIX;
@@ -110,7 +114,7 @@ void sendDebugDatagram(const char* text) {
   const int fd = senderSocket();
   if (fd < 0) return;
   if (!folderChecked(folderOf(path))) {
-    startQuiet(path);  // no viewer can be there
+    startQuiet(runtime);  // no viewer can be there
     return;
   }
   size_t length = std::strlen(text);
@@ -119,7 +123,7 @@ void sendDebugDatagram(const char* text) {
     if (sendto(fd, text, piece, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address),
                sizeof(address)) < 0) {
       // A full queue is a slow viewer, not a missing one.
-      if (errno == ENOENT || errno == ECONNREFUSED) startQuiet(path);
+      if (errno == ENOENT || errno == ECONNREFUSED) startQuiet(runtime);
       return;
     }
     text += piece;
