@@ -16,6 +16,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+extern char** environ;
+
 namespace {
 
 // A datagram larger than the socket buffer is refused, so long texts go as
@@ -43,19 +45,26 @@ bool folderChecked(const std::string& folder) {
 }
 
 // After a send finds no viewer at a path, this thread's sends to that path
-// pause for a moment: tracing with nobody listening then costs an
-// environment look-up and a clock read, with no lock and no allocation, and
-// a viewer that starts receives everything written from this long after.
+// pause for a moment: tracing with nobody listening then costs a few reads
+// of memory and a clock read, with no lock and no allocation, and a viewer
+// that starts receives everything written from this long after.
 constexpr long long kQuietNanoseconds = 20'000'000;
 
-// The path is told by $XDG_RUNTIME_DIR alone (the fallback is fixed for the
-// process), so the quiet remembers that value. Trivially destructible, for
+// What a thread remembers between lines. Trivially destructible, for
 // tracing from static destructors and exiting threads.
-struct Quiet {
-  char runtime[sizeof(sockaddr_un::sun_path)];  // "" when the fallback was used
-  long long until;                              // nanoseconds of the monotonic clock
+struct ThreadState {
+  // Where $XDG_RUNTIME_DIR was found in the environment array (see
+  // runtimeVariable).
+  char** environment;
+  size_t slot;        // the variable's index, or the array's length when absent
+  const char* entry;  // the variable's "name=value", or null when absent
+  const char* last;   // the array's last entry when the variable is absent
+  // The quiet: the path is told by $XDG_RUNTIME_DIR alone (the fallback is
+  // fixed for the process), so it remembers that value.
+  char quietRuntime[sizeof(sockaddr_un::sun_path)];  // "" for the fallback
+  long long quietUntil;                              // nanoseconds of the monotonic clock
 };
-thread_local Quiet quiet{};
+thread_local ThreadState state{};
 
 // The coarse clock (a few milliseconds' steps) is the cheapest to read.
 long long nowNanoseconds() {
@@ -64,21 +73,51 @@ long long nowNanoseconds() {
   return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
+// $XDG_RUNTIME_DIR as getenv finds it, without walking the environment on
+// every line. setenv, putenv and unsetenv either replace the array, or
+// change the pointer in the variable's slot, or (adding or removing another
+// variable) change the slot at the array's end or the one before it; the C
+// library only ever grows the array it owns, so the remembered slots stay
+// inside it while its address is the same.
+const char* runtimeVariable() {
+  constexpr char kName[] = "XDG_RUNTIME_DIR=";
+  constexpr size_t kNameLength = sizeof kName - 1;
+  char** const environment = environ;
+  if (environment == nullptr) return nullptr;
+  ThreadState& s = state;
+  const bool same = environment == s.environment &&
+                    (s.entry != nullptr ? environment[s.slot] == s.entry &&
+                                              std::strncmp(s.entry, kName, kNameLength) == 0
+                                        : environment[s.slot] == nullptr &&
+                                              (s.slot == 0 || environment[s.slot - 1] == s.last));
+  if (!same) {
+    size_t at = 0;
+    while (environment[at] != nullptr && std::strncmp(environment[at], kName, kNameLength) != 0) ++at;
+    s.environment = environment;
+    s.slot = at;
+    s.entry = environment[at];
+    s.last = at > 0 ? environment[at - 1] : nullptr;
+  }
+  return s.entry != nullptr ? s.entry + kNameLength : nullptr;
+}
+
 // $XDG_RUNTIME_DIR when it is used for the socket, else null.
 const char* runtimeFolder() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const char* runtime = runtimeVariable();
   return runtime != nullptr && runtime[0] == '/' ? runtime : nullptr;
 }
 
 bool isQuiet(const char* runtime) {
-  return nowNanoseconds() < quiet.until && std::strcmp(quiet.runtime, runtime != nullptr ? runtime : "") == 0;
+  const ThreadState& s = state;
+  if (nowNanoseconds() >= s.quietUntil) return false;
+  return runtime == nullptr ? s.quietRuntime[0] == '\0' : std::strcmp(s.quietRuntime, runtime) == 0;
 }
 
 void startQuiet(const char* runtime) {
   const char* value = runtime != nullptr ? runtime : "";
-  if (std::strlen(value) >= sizeof quiet.runtime) return;  // no socket path is that long
-  std::strcpy(quiet.runtime, value);
-  quiet.until = nowNanoseconds() + kQuietNanoseconds;
+  if (std::strlen(value) >= sizeof state.quietRuntime) return;  // no socket path is that long
+  std::strcpy(state.quietRuntime, value);
+  state.quietUntil = nowNanoseconds() + kQuietNanoseconds;
 }
 
 std::string socketPathIn(const char* runtime) {
