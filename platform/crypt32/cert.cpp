@@ -17,6 +17,7 @@
 #include <ctime>
 #include <deque>
 #include <mutex>
+#include <type_traits>
 #include <unordered_map>
 
 namespace tv {
@@ -293,6 +294,13 @@ PCCERT_CONTEXT duplicateCertificateContext(PCCERT_CONTEXT context) {
   return context;
 }
 
+PCCERT_CONTEXT duplicateHeldContext(PCCERT_CONTEXT context) {
+  // The record begins with the context it hands out.
+  static_assert(std::is_standard_layout_v<CertificateContext>);
+  reinterpret_cast<CertificateContext*>(const_cast<CERT_CONTEXT*>(context))->references.fetch_add(1);
+  return context;
+}
+
 void releaseCertificateContext(PCCERT_CONTEXT context) {
   CertificateContext* doomed = nullptr;
   {
@@ -323,7 +331,11 @@ void attachToStore(PCCERT_CONTEXT context, HCERTSTORE store, std::shared_ptr<voi
 
 HCERTSTORE owningStore(PCCERT_CONTEXT context) { return lookup(context).context.hCertStore; }
 
-size_t positionInStore(PCCERT_CONTEXT context) { return lookup(context).storeIndex; }
+size_t positionInStore(PCCERT_CONTEXT context, HCERTSTORE store) {
+  const CertificateContext& c = lookup(context);
+  require(c.context.hCertStore == store, static_cast<DWORD>(E_INVALIDARG));
+  return c.storeIndex;
+}
 
 }  // namespace tv
 

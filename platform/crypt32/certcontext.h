@@ -33,6 +33,9 @@ PCCERT_CONTEXT createCertificateContext(const BYTE* encoded, size_t size);
 
 // One more reference; the same pointer.
 PCCERT_CONTEXT duplicateCertificateContext(PCCERT_CONTEXT context);
+// The same for a context known to be alive (a store holds a reference to
+// it), without looking it up among the live ones.
+PCCERT_CONTEXT duplicateHeldContext(PCCERT_CONTEXT context);
 
 // One reference fewer; the context is destroyed with its last reference.
 void releaseCertificateContext(PCCERT_CONTEXT context);
@@ -49,6 +52,7 @@ const Bytes& decodedSha1(const DecodedCertificate& decoded);
 // as long as the context lives, and the context's position in the store.
 void attachToStore(PCCERT_CONTEXT context, HCERTSTORE store, std::shared_ptr<void> keepAlive, size_t index);
 HCERTSTORE owningStore(PCCERT_CONTEXT context);
-size_t positionInStore(PCCERT_CONTEXT context);
+// The context's position in the store; E_INVALIDARG unless the store holds it.
+size_t positionInStore(PCCERT_CONTEXT context, HCERTSTORE store);
 
 }  // namespace tv

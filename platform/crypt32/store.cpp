@@ -357,12 +357,11 @@ PCCERT_CONTEXT nextCertificate(HCERTSTORE handle, PCCERT_CONTEXT previous) {
   std::shared_ptr<StoreRecord> record = findStore(handle);
   size_t next = 0;
   if (previous != nullptr) {
-    require(owningStore(previous) == handle, static_cast<DWORD>(E_INVALIDARG));
-    next = positionInStore(previous) + 1;
+    next = positionInStore(previous, handle) + 1;
   }
   std::lock_guard<std::mutex> guard(record->lock);
   if (next >= record->certificates.size()) fail(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
-  return duplicateCertificateContext(record->certificates[next]);
+  return duplicateHeldContext(record->certificates[next]);
 }
 
 std::string hexOf(const Bytes& bytes) {
