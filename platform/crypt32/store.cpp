@@ -302,9 +302,12 @@ void loadFolder(const std::string& folder, HCERTSTORE handle, const std::shared_
   for (const auto& entry : snapshot->entries)
     if (entry->certificates.empty())
       OutputDebugStringA(("crypt32: skipped " + folder + "/" + entry->file.name + ": not a certificate file").c_str());
+  // The contexts share the snapshot's hold on their certificates: one count
+  // that stays in the cache, not one in each certificate.
   record->certificates.reserve(snapshot->certificates.size());
   for (const auto& decoded : snapshot->certificates)
-    record->certificates.push_back(createCertificateContext(decoded, handle, record, record->certificates.size()));
+    record->certificates.push_back(createCertificateContext(std::shared_ptr<const DecodedCertificate>(snapshot, decoded.get()),
+                                                            handle, record, record->certificates.size()));
 }
 
 HCERTSTORE openSystemStore(DWORD flags, const void* para) {
