@@ -14,11 +14,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <ctime>
 #include <deque>
 #include <mutex>
 #include <type_traits>
-#include <unordered_map>
+#include <optional>
+#include <utility>
 
 namespace tv {
 
@@ -55,10 +57,73 @@ struct CertificateContext {
 };
 
 // Every live context, so that a pointer from a caller can be checked and
-// counted. The lock is held only to look up, insert or erase.
-struct Registry {
+// counted. Contexts live in the slots of blocks that are kept for the
+// process and reused, so that checking a pointer is finding its block (a
+// few, in address order) and its slot, which touches no memory but the
+// slot: a pointer is a live context when it is where a taken slot keeps its
+// context. The lock is held only to check, take or give back a slot.
+class Registry {
+ public:
+  struct Slot {
+    std::optional<CertificateContext> held;
+  };
+
   std::mutex lock;
-  std::unordered_map<const CERT_CONTEXT*, CertificateContext*> contexts;
+
+  // With the lock held: the slot of a live context, or null.
+  Slot* find(PCCERT_CONTEXT context) {
+    const auto address = reinterpret_cast<std::uintptr_t>(context);
+    auto after = std::upper_bound(blocks_.begin(), blocks_.end(), address,
+                                  [](std::uintptr_t a, const Block& block) { return a < block.begin(); });
+    if (after == blocks_.begin()) return nullptr;
+    const Block& block = *(after - 1);
+    if (address >= block.end()) return nullptr;
+    Slot& slot = block.slots[(address - block.begin()) / sizeof(Slot)];
+    return slot.held && &slot.held->context == context ? &slot : nullptr;
+  }
+
+  // With the lock held: a new context in a free slot.
+  CertificateContext& take() {
+    if (free_.empty()) addBlock();
+    Slot* slot = free_.back();
+    free_.pop_back();
+    ++live_;
+    return slot->held.emplace();
+  }
+
+  // With the lock held: the slot is free again. What the context held is
+  // handed back, to be let go of outside the lock.
+  std::pair<std::shared_ptr<const DecodedCertificate>, std::shared_ptr<void>> giveBack(Slot& slot) {
+    auto held = std::make_pair(std::move(slot.held->decoded), std::move(slot.held->store));
+    slot.held.reset();
+    free_.push_back(&slot);
+    --live_;
+    return held;
+  }
+
+  size_t live() const { return live_; }
+
+ private:
+  static constexpr size_t kSlotsPerBlock = 256;
+
+  struct Block {
+    std::unique_ptr<Slot[]> slots;
+    std::uintptr_t begin() const { return reinterpret_cast<std::uintptr_t>(slots.get()); }
+    std::uintptr_t end() const { return begin() + kSlotsPerBlock * sizeof(Slot); }
+  };
+
+  void addBlock() {
+    Block block{std::make_unique<Slot[]>(kSlotsPerBlock)};
+    free_.reserve(free_.size() + kSlotsPerBlock);
+    for (size_t i = kSlotsPerBlock; i-- > 0;) free_.push_back(&block.slots[i]);  // taken in address order
+    auto at = std::upper_bound(blocks_.begin(), blocks_.end(), block.begin(),
+                               [](std::uintptr_t a, const Block& b) { return a < b.begin(); });
+    blocks_.insert(at, std::move(block));
+  }
+
+  std::vector<Block> blocks_;  // in address order
+  std::vector<Slot*> free_;
+  size_t live_ = 0;
 };
 
 Registry& registry() {
@@ -69,9 +134,9 @@ Registry& registry() {
 CertificateContext& lookup(PCCERT_CONTEXT context) {
   Registry& r = registry();
   std::lock_guard<std::mutex> guard(r.lock);
-  auto found = r.contexts.find(context);
-  if (found == r.contexts.end()) fail(static_cast<DWORD>(E_INVALIDARG));
-  return *found->second;
+  Registry::Slot* slot = r.find(context);
+  if (slot == nullptr) fail(static_cast<DWORD>(E_INVALIDARG));
+  return *slot->held;
 }
 
 // The GnuTLS reading of one certificate. A failure is a decoding failure.
@@ -271,22 +336,19 @@ PCCERT_CONTEXT createCertificateContext(std::shared_ptr<const DecodedCertificate
 
 PCCERT_CONTEXT createCertificateContext(std::shared_ptr<const DecodedCertificate> decoded, HCERTSTORE store,
                                         std::shared_ptr<void> keepAlive, size_t index) {
-  auto c = std::make_unique<CertificateContext>();
-  c->context.dwCertEncodingType = X509_ASN_ENCODING;
-  c->context.pbCertEncoded = const_cast<BYTE*>(decoded->encoded.data());
-  c->context.cbCertEncoded = static_cast<DWORD>(decoded->encoded.size());
-  // The platform's records are read-only to callers; one copy serves all.
-  c->context.pCertInfo = const_cast<CERT_INFO*>(&decoded->info);
-  c->context.hCertStore = store;
-  c->decoded = std::move(decoded);
-  c->store = std::move(keepAlive);
-  c->storeIndex = index;
   Registry& r = registry();
   std::lock_guard<std::mutex> guard(r.lock);
-  PCCERT_CONTEXT context = &c->context;
-  r.contexts.emplace(context, c.get());
-  c.release();
-  return context;
+  CertificateContext& c = r.take();
+  c.context.dwCertEncodingType = X509_ASN_ENCODING;
+  c.context.pbCertEncoded = const_cast<BYTE*>(decoded->encoded.data());
+  c.context.cbCertEncoded = static_cast<DWORD>(decoded->encoded.size());
+  // The platform's records are read-only to callers; one copy serves all.
+  c.context.pCertInfo = const_cast<CERT_INFO*>(&decoded->info);
+  c.context.hCertStore = store;
+  c.decoded = std::move(decoded);
+  c.store = std::move(keepAlive);
+  c.storeIndex = index;
+  return &c.context;
 }
 
 PCCERT_CONTEXT duplicateCertificateContext(PCCERT_CONTEXT context) {
@@ -302,18 +364,13 @@ PCCERT_CONTEXT duplicateHeldContext(PCCERT_CONTEXT context) {
 }
 
 void releaseCertificateContext(PCCERT_CONTEXT context) {
-  CertificateContext* doomed = nullptr;
-  {
-    Registry& r = registry();
-    std::lock_guard<std::mutex> guard(r.lock);
-    auto found = r.contexts.find(context);
-    if (found == r.contexts.end()) fail(static_cast<DWORD>(E_INVALIDARG));
-    if (found->second->references.fetch_sub(1) == 1) {
-      doomed = found->second;
-      r.contexts.erase(found);
-    }
-  }
-  delete doomed;  // outside the lock: it may release the last hold on a store
+  // Let go of outside the lock: the last hold on a store may go with them.
+  std::pair<std::shared_ptr<const DecodedCertificate>, std::shared_ptr<void>> held;
+  Registry& r = registry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  Registry::Slot* slot = r.find(context);
+  if (slot == nullptr) fail(static_cast<DWORD>(E_INVALIDARG));
+  if (slot->held->references.fetch_sub(1) == 1) held = r.giveBack(*slot);
 }
 
 void requireCertificateContext(PCCERT_CONTEXT context) { lookup(context); }
@@ -360,5 +417,5 @@ WINCRYPT32API BOOL WINAPI CertFreeCertificateContext(PCCERT_CONTEXT pCertContext
 WINBASEAPI LONG WINAPI TvLiveCertificateContexts(void) {
   tv::Registry& r = tv::registry();
   std::lock_guard<std::mutex> guard(r.lock);
-  return static_cast<LONG>(r.contexts.size());
+  return static_cast<LONG>(r.live());
 }
