@@ -11,6 +11,7 @@
 #include "internal/regularfile.h"
 #include "internal/win32call.h"
 
+#include <tvplatform.h>
 #include <wincrypt.h>
 
 #include <algorithm>
@@ -122,10 +123,12 @@ struct StoreFile {
   ino_t inode;
   off_t size;
   timespec modified;
+  timespec changed;  // status change: set by every write, rename and time change, never by hand
 
   bool sameContentAs(const StoreFile& other) const {
-    return device == other.device && inode == other.inode && size == other.size &&
-           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+    auto same = [](const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; };
+    return device == other.device && inode == other.inode && size == other.size && same(modified, other.modified) &&
+           same(changed, other.changed);
   }
 };
 
@@ -149,7 +152,7 @@ FolderFiles filesInOrder(const std::string& folder) {
     struct stat info;
     if (fstatat(fd, entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
     if (info.st_nlink > 1) found.ownContent = false;
-    found.files.push_back(StoreFile{entry->d_name, info.st_dev, info.st_ino, info.st_size, info.st_mtim});
+    found.files.push_back(StoreFile{entry->d_name, info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim});
   }
   closedir(directory);
   std::sort(found.files.begin(), found.files.end(),
@@ -469,6 +472,8 @@ WINCRYPT32API HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD dw
     return tv::openSystemStore(dwFlags, pvPara);
   });
 }
+
+WINBASEAPI void WINAPI TvWatchStoreFolders(BOOL watch) { tv::setFolderWatching(watch != FALSE); }
 
 WINCRYPT32API BOOL WINAPI CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags) {
   (void)dwFlags;

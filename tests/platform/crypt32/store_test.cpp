@@ -141,22 +141,44 @@ TEST_F(SystemStore, SkipsFilesThatAreNotCertificatesAndTellsTheDebugOutput) {
         << file;
 }
 
-TEST_F(SystemStore, HoldsWhatWasOnDiskWhenOpened) {
-  Bytes first = ecdsaCertificate("first"), second = ecdsaCertificate("second");
-  tvtest::installCertificate(prefix.path(), "1.der", first);
-  HCERTSTORE store = openUserStore(u"My");
-  tvtest::installCertificate(prefix.path(), "2.der", second);
-  EXPECT_EQ(std::vector<Bytes>{first}, contentsOf(store));
-  CertCloseStore(store, 0);
-
-  store = openUserStore(u"My");
-  EXPECT_EQ((std::vector<Bytes>{first, second}), contentsOf(store));
-  CertCloseStore(store, 0);
+timespec modifiedTime(const std::string& path) {
+  struct stat info;
+  EXPECT_EQ(0, stat(path.c_str(), &info));
+  return info.st_mtim;
 }
 
+void setModified(const std::string& path, timespec when) {
+  const timespec times[2] = {when, when};
+  EXPECT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0));
+}
+
+// Files an hour old are the ones an opening may take as unchanged.
+const timespec kLongAgo{time(nullptr) - 3600, 0};
+
 // Opening a store again reads only files that changed; every change made
-// between two openings is seen by the second, however it was made.
-TEST_F(SystemStore, SeesEveryFileReplacedAddedOrRemovedSinceTheLastOpening) {
+// between two openings is seen by the second, however it was made, whether
+// the folder is watched or each file is checked.
+class StoreChanges : public SystemStore, public ::testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override { TvWatchStoreFolders(GetParam()); }
+  void TearDown() override { TvWatchStoreFolders(TRUE); }
+
+  std::vector<Bytes> opened() {
+    HCERTSTORE store = openUserStore(u"My");
+    std::vector<Bytes> contents = contentsOf(store);
+    CertCloseStore(store, 0);
+    return contents;
+  }
+  std::string install(const std::string& name, const Bytes& der) {
+    const std::string path = tvtest::installCertificate(prefix.path(), name, der);
+    setModified(path, kLongAgo);
+    return path;
+  }
+  std::string folder() const { return prefix / "certstores/user/My"; }
+};
+INSTANTIATE_TEST_SUITE_P(WatchedOrChecked, StoreChanges, ::testing::Bool());
+
+TEST_P(StoreChanges, SeesEveryFileReplacedAddedOrRemoved) {
   const Bytes first = ecdsaCertificate("first"), second = ecdsaCertificate("second"), third = ecdsaCertificate("third");
   // PEM texts of one size, so that only the content tells them apart.
   auto samePem = [](const Bytes& der) {
@@ -164,46 +186,83 @@ TEST_F(SystemStore, SeesEveryFileReplacedAddedOrRemovedSinceTheLastOpening) {
     return std::string(1000 - pem.size(), '.') + "\n" + pem;
   };
   const std::string path = tvtest::installCertificate(prefix.path(), "1.pem", samePem(first));
-  auto modified = [&] {
-    struct stat info;
-    EXPECT_EQ(0, stat(path.c_str(), &info));
-    return info.st_mtim;
-  };
-  auto setModified = [&](timespec when) {
-    const timespec times[2] = {when, when};
-    EXPECT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0));
-  };
-  auto opened = [&] {
-    HCERTSTORE store = openUserStore(u"My");
-    std::vector<Bytes> contents = contentsOf(store);
-    CertCloseStore(store, 0);
-    return contents;
-  };
-  const timespec longAgo{modified().tv_sec - 3600, 0};
-  setModified(longAgo);
+  setModified(path, kLongAgo);
   EXPECT_EQ(std::vector<Bytes>{first}, opened());
 
-  // Rewritten in place, of the same size, an hour later.
-  tvtest::installCertificate(prefix.path(), "1.pem", samePem(second));
+  // A handle holds what was there when it was opened.
+  HCERTSTORE early = openUserStore(u"My");
+  tvtest::installCertificate(prefix.path(), "1.pem", samePem(second));  // in place, same size, an hour later
+  EXPECT_EQ(std::vector<Bytes>{first}, contentsOf(early));
+  CertCloseStore(early, 0);
   EXPECT_EQ(std::vector<Bytes>{second}, opened());
 
   // Rewritten in place again within the same clock tick: size and time stay.
-  const timespec tick = modified();
+  const timespec tick = modifiedTime(path);
   tvtest::installCertificate(prefix.path(), "1.pem", samePem(third));
-  setModified(tick);
+  setModified(path, tick);
   EXPECT_EQ(std::vector<Bytes>{third}, opened());
 
   // Replaced by another file, one added, one removed.
-  setModified(longAgo);
+  setModified(path, kLongAgo);
   EXPECT_EQ(std::vector<Bytes>{third}, opened());
   const std::string replacement = path + ".new";
   tvtest::writeFile(replacement, samePem(first));
   ASSERT_EQ(0, std::rename(replacement.c_str(), path.c_str()));
-  setModified(longAgo);
-  tvtest::installCertificate(prefix.path(), "2.der", second);
+  setModified(path, kLongAgo);
+  install("2.der", second);
   EXPECT_EQ((std::vector<Bytes>{first, second}), opened());
   std::filesystem::remove(path);
   EXPECT_EQ(std::vector<Bytes>{second}, opened());
+}
+
+TEST_P(StoreChanges, SeesTheFolderReplacedAndFilesChangedThroughOtherNames) {
+  const Bytes a = ecdsaCertificate("a"), b = ecdsaCertificate("b"), c = ecdsaCertificate("c");
+  install("1.der", a);
+  EXPECT_EQ(std::vector<Bytes>{a}, opened());
+  EXPECT_EQ(std::vector<Bytes>{a}, opened());
+
+  std::filesystem::remove_all(folder());
+  EXPECT_TRUE(opened().empty());
+  install("2.der", b);
+  EXPECT_EQ(std::vector<Bytes>{b}, opened());
+  // A folder above renamed away and another put in its place.
+  std::filesystem::rename(prefix / "certstores", prefix / "old-certstores");
+  install("3.der", c);
+  EXPECT_EQ(std::vector<Bytes>{c}, opened());
+
+  // Through a symbolic link and a second name, content changes with no
+  // change to the folder's own entries.
+  auto outside = [&](const std::string& name, const Bytes& der) {
+    tvtest::writeFile(prefix / name, std::string(der.begin(), der.end()));
+    setModified(prefix / name, kLongAgo);
+    return prefix / name;
+  };
+  const std::string target = outside("target.der", a), other = outside("other.der", b);
+  std::filesystem::create_symlink(target, folder() + "/4.der");
+  std::filesystem::create_hard_link(other, folder() + "/5.der");
+  EXPECT_EQ((std::vector<Bytes>{c, a, b}), opened());
+  ASSERT_EQ(0, std::rename(outside("replacement.der", b).c_str(), target.c_str()));
+  tvtest::writeFile(other, std::string(a.begin(), a.end()));  // in place: the same file
+  EXPECT_EQ((std::vector<Bytes>{c, b, a}), opened());
+}
+
+TEST_P(StoreChanges, OpeningsFromManyThreadsSeeEveryFileAdded) {
+  std::vector<Bytes> certificates;
+  for (int i = 0; i < 12; ++i) certificates.push_back(ecdsaCertificate("added " + std::to_string(i)));
+  std::atomic<bool> adding{true};
+  std::vector<std::thread> openers;
+  for (int t = 0; t < 4; ++t)
+    openers.emplace_back([&] {
+      for (size_t seen = 0; adding;) {
+        const size_t count = opened().size();
+        EXPECT_GE(count, seen);  // files are only added
+        seen = count;
+      }
+    });
+  for (size_t i = 0; i < certificates.size(); ++i) install(std::to_string(10 + i) + ".der", certificates[i]);
+  adding = false;
+  for (std::thread& opener : openers) opener.join();
+  EXPECT_EQ(certificates, opened());
 }
 
 TEST_F(SystemStore, ContextsLiveWhileReferencedEvenAfterTheStoreCloses) {
