@@ -43,7 +43,7 @@ struct DecodedCertificate {
   std::deque<std::string> extensionOids;  // stable addresses for pszObjId
   std::deque<Bytes> extensionValues;
   std::vector<CERT_EXTENSION> extensions;
-  Bytes sha1;
+  Thumbprint sha1{};
 };
 
 namespace {
@@ -54,6 +54,7 @@ struct CertificateContext {
   std::atomic<long> references{1};
   std::shared_ptr<void> store;
   size_t storeIndex = 0;
+  Thumbprint sha1{};  // a copy, read without reaching for the decoded certificate
 };
 
 // Every live context, so that a pointer from a caller can be checked and
@@ -284,7 +285,6 @@ std::shared_ptr<DecodedCertificate> decode(const BYTE* encoded, size_t size) {
   readPublicKey(crt, *c);
   readExtensions(crt, *c);
 
-  c->sha1.resize(20);
   if (gnutls_hash_fast(GNUTLS_DIG_SHA1, c->encoded.data(), c->encoded.size(), c->sha1.data()) < 0)
     fail(static_cast<DWORD>(NTE_FAIL));
   return c;
@@ -331,23 +331,31 @@ PCCERT_CONTEXT createCertificateContext(const BYTE* encoded, size_t size) {
 }
 
 PCCERT_CONTEXT createCertificateContext(std::shared_ptr<const DecodedCertificate> decoded) {
-  return createCertificateContext(std::move(decoded), nullptr, nullptr, 0);
+  const ContextSeed seed = seedOf(*decoded);
+  return createCertificateContext(seed, std::move(decoded), nullptr, nullptr, 0);
 }
 
-PCCERT_CONTEXT createCertificateContext(std::shared_ptr<const DecodedCertificate> decoded, HCERTSTORE store,
-                                        std::shared_ptr<void> keepAlive, size_t index) {
+ContextSeed seedOf(const DecodedCertificate& decoded) {
+  return ContextSeed{&decoded, decoded.encoded.data(), static_cast<DWORD>(decoded.encoded.size()), &decoded.info,
+                     decoded.sha1};
+}
+
+PCCERT_CONTEXT createCertificateContext(const ContextSeed& seed, std::shared_ptr<const void> holder,
+                                        HCERTSTORE store, std::shared_ptr<void> keepAlive, size_t index) {
+  std::shared_ptr<const DecodedCertificate> decoded(std::move(holder), seed.decoded);
   Registry& r = registry();
   std::lock_guard<std::mutex> guard(r.lock);
   CertificateContext& c = r.take();
   c.context.dwCertEncodingType = X509_ASN_ENCODING;
-  c.context.pbCertEncoded = const_cast<BYTE*>(decoded->encoded.data());
-  c.context.cbCertEncoded = static_cast<DWORD>(decoded->encoded.size());
   // The platform's records are read-only to callers; one copy serves all.
-  c.context.pCertInfo = const_cast<CERT_INFO*>(&decoded->info);
+  c.context.pbCertEncoded = const_cast<BYTE*>(seed.encoded);
+  c.context.cbCertEncoded = seed.size;
+  c.context.pCertInfo = const_cast<CERT_INFO*>(seed.info);
   c.context.hCertStore = store;
   c.decoded = std::move(decoded);
   c.store = std::move(keepAlive);
   c.storeIndex = index;
+  c.sha1 = seed.sha1;
   return &c.context;
 }
 
@@ -375,9 +383,7 @@ void releaseCertificateContext(PCCERT_CONTEXT context) {
 
 void requireCertificateContext(PCCERT_CONTEXT context) { lookup(context); }
 
-const Bytes& certificateSha1(PCCERT_CONTEXT context) { return lookup(context).decoded->sha1; }
-
-const Bytes& decodedSha1(const DecodedCertificate& decoded) { return decoded.sha1; }
+const Thumbprint& certificateSha1(PCCERT_CONTEXT context) { return lookup(context).sha1; }
 
 void attachToStore(PCCERT_CONTEXT context, HCERTSTORE store, std::shared_ptr<void> keepAlive, size_t index) {
   CertificateContext& c = lookup(context);

@@ -236,7 +236,7 @@ class DecodedFiles {
   // certificate twice could not tell the two apart.
   struct Snapshot {
     std::vector<std::shared_ptr<const Entry>> entries;
-    std::vector<std::shared_ptr<const DecodedCertificate>> certificates;
+    std::vector<ContextSeed> certificates;
   };
 
   static DecodedFiles& instance() {
@@ -274,10 +274,12 @@ class DecodedFiles {
       if (bytes) entry->certificates = certificatesIn(*bytes);
       snapshot->entries.push_back(std::move(entry));
     }
-    std::set<Bytes> seen;
+    std::set<Thumbprint> seen;
     for (const auto& entry : snapshot->entries)
-      for (const auto& decoded : entry->certificates)
-        if (seen.insert(decodedSha1(*decoded)).second) snapshot->certificates.push_back(decoded);
+      for (const auto& decoded : entry->certificates) {
+        ContextSeed seed = seedOf(*decoded);
+        if (seen.insert(seed.sha1).second) snapshot->certificates.push_back(seed);
+      }
     std::lock_guard<std::mutex> guard(lock_);
     folders_[folder] = Remembered{snapshot, found.ownContent && settled ? token : 0};
     return snapshot;
@@ -308,9 +310,8 @@ void loadFolder(const std::string& folder, HCERTSTORE handle, const std::shared_
   // The contexts share the snapshot's hold on their certificates: one count
   // that stays in the cache, not one in each certificate.
   record->certificates.reserve(snapshot->certificates.size());
-  for (const auto& decoded : snapshot->certificates)
-    record->certificates.push_back(createCertificateContext(std::shared_ptr<const DecodedCertificate>(snapshot, decoded.get()),
-                                                            handle, record, record->certificates.size()));
+  for (const ContextSeed& seed : snapshot->certificates)
+    record->certificates.push_back(createCertificateContext(seed, snapshot, handle, record, record->certificates.size()));
 }
 
 HCERTSTORE openSystemStore(DWORD flags, const void* para) {
@@ -370,7 +371,7 @@ PCCERT_CONTEXT nextCertificate(HCERTSTORE handle, PCCERT_CONTEXT previous) {
   return duplicateHeldContext(record->certificates[next]);
 }
 
-std::string hexOf(const Bytes& bytes) {
+std::string hexOf(const Thumbprint& bytes) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string text;
   for (BYTE b : bytes) {
@@ -437,7 +438,7 @@ void deleteCertificate(PCCERT_CONTEXT context) {
   require(handle != nullptr, static_cast<DWORD>(E_INVALIDARG));
   std::shared_ptr<StoreRecord> record = findStore(handle);
   if (record->readOnly) fail(ERROR_ACCESS_DENIED);
-  const Bytes& hash = certificateSha1(context);
+  const Thumbprint hash = certificateSha1(context);
   bool shared = false;
   for (const StoreFile& file : filesInOrder(record->folder).files) {
     const std::string path = record->folder + "/" + file.name;
