@@ -79,12 +79,11 @@ long long nowNanoseconds() {
 // variable) change the slot at the array's end or the one before it; the C
 // library only ever grows the array it owns, so the remembered slots stay
 // inside it while its address is the same.
-const char* runtimeVariable() {
+const char* runtimeVariable(ThreadState& s) {
   constexpr char kName[] = "XDG_RUNTIME_DIR=";
   constexpr size_t kNameLength = sizeof kName - 1;
   char** const environment = environ;
   if (environment == nullptr) return nullptr;
-  ThreadState& s = state;
   const bool same = environment == s.environment &&
                     (s.entry != nullptr ? environment[s.slot] == s.entry &&
                                               std::strncmp(s.entry, kName, kNameLength) == 0
@@ -102,22 +101,21 @@ const char* runtimeVariable() {
 }
 
 // $XDG_RUNTIME_DIR when it is used for the socket, else null.
-const char* runtimeFolder() {
-  const char* runtime = runtimeVariable();
+const char* runtimeFolder(ThreadState& s = state) {
+  const char* runtime = runtimeVariable(s);
   return runtime != nullptr && runtime[0] == '/' ? runtime : nullptr;
 }
 
-bool isQuiet(const char* runtime) {
-  const ThreadState& s = state;
+bool isQuiet(const ThreadState& s, const char* runtime) {
   if (nowNanoseconds() >= s.quietUntil) return false;
   return runtime == nullptr ? s.quietRuntime[0] == '\0' : std::strcmp(s.quietRuntime, runtime) == 0;
 }
 
-void startQuiet(const char* runtime) {
+void startQuiet(ThreadState& s, const char* runtime) {
   const char* value = runtime != nullptr ? runtime : "";
-  if (std::strlen(value) >= sizeof state.quietRuntime) return;  // no socket path is that long
-  std::strcpy(state.quietRuntime, value);
-  state.quietUntil = nowNanoseconds() + kQuietNanoseconds;
+  if (std::strlen(value) >= sizeof s.quietRuntime) return;  // no socket path is that long
+  std::strcpy(s.quietRuntime, value);
+  s.quietUntil = nowNanoseconds() + kQuietNanoseconds;
 }
 
 std::string socketPathIn(const char* runtime) {
@@ -143,8 +141,9 @@ bool debugSocketFolderIsPrivate(const std::string& socketPath) {
 }
 
 void sendDebugDatagram(const char* text) {
-  const char* runtime = runtimeFolder();
-  if (isQuiet(runtime)) return;
+  ThreadState& s = state;  // one look-up of the thread's variables
+  const char* runtime = runtimeFolder(s);
+  if (isQuiet(s, runtime)) return;
   const std::string path = socketPathIn(runtime);
   sockaddr_un address{};
   if (path.size() >= sizeof(address.sun_path)) return;
@@ -153,7 +152,7 @@ void sendDebugDatagram(const char* text) {
   const int fd = senderSocket();
   if (fd < 0) return;
   if (!folderChecked(folderOf(path))) {
-    startQuiet(runtime);  // no viewer can be there
+    startQuiet(s, runtime);  // no viewer can be there
     return;
   }
   size_t length = std::strlen(text);
@@ -162,7 +161,7 @@ void sendDebugDatagram(const char* text) {
     if (sendto(fd, text, piece, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address),
                sizeof(address)) < 0) {
       // A full queue is a slow viewer, not a missing one.
-      if (errno == ENOENT || errno == ECONNREFUSED) startQuiet(runtime);
+      if (errno == ENOENT || errno == ECONNREFUSED) startQuiet(s, runtime);
       return;
     }
     text += piece;
