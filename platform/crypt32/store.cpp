@@ -141,6 +141,17 @@ struct FolderFiles {
   bool ownContent = true;
 };
 
+// A certificate being added is written under a temporary name and renamed
+// into place: until then it is not in the store, and an opening that saw it
+// there could be followed by one that, reading the folder during the
+// rename, sees it under neither name.
+constexpr char kWritingSuffix[] = ".tmp";
+
+bool isBeingWritten(const std::string& name) {
+  const size_t suffix = sizeof kWritingSuffix - 1;
+  return name.size() > suffix && name.compare(name.size() - suffix, suffix, kWritingSuffix) == 0;
+}
+
 FolderFiles filesInOrder(const std::string& folder) {
   FolderFiles found;
   DIR* directory = opendir(folder.c_str());
@@ -148,6 +159,7 @@ FolderFiles filesInOrder(const std::string& folder) {
   const int fd = dirfd(directory);
   while (const dirent* entry = readdir(directory)) {
     if (entry->d_type != DT_REG && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN) continue;
+    if (isBeingWritten(entry->d_name)) continue;
     if (entry->d_type != DT_REG) found.ownContent = false;
     struct stat info;
     if (fstatat(fd, entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
@@ -385,7 +397,7 @@ std::string hexOf(const Thumbprint& bytes) {
 void writeCertificateFile(const std::string& folder, PCCERT_CONTEXT context) {
   if (!makeFolders(folder, 0700)) fail(ERROR_ACCESS_DENIED);
   const std::string path = folder + "/" + hexOf(certificateSha1(context)) + ".cer";
-  const std::string temporary = path + ".tmp";
+  const std::string temporary = path + kWritingSuffix;
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(context->pbCertEncoded), context->cbCertEncoded);
