@@ -7,14 +7,16 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
 
 #include "internal/descriptor.h"
 #include "internal/keycontainer.h"
 #include "internal/prefix.h"
+#include "internal/regularfile.h"
 #include "internal/win32call.h"
 
 namespace tv {
@@ -35,12 +37,20 @@ std::string hexOf(const std::string& bytes) {
   return text;
 }
 
+int nibble(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 std::optional<std::string> fromHex(const std::string& text) {
   if (text.size() % 2 != 0) return std::nullopt;
   std::string bytes;
+  bytes.reserve(text.size() / 2);
   for (size_t i = 0; i < text.size(); i += 2) {
-    int high = 0, low = 0;
-    if (std::sscanf(text.c_str() + i, "%1x%1x", &high, &low) != 2) return std::nullopt;
+    const int high = nibble(text[i]), low = nibble(text[i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
     bytes += static_cast<char>(high << 4 | low);
   }
   return bytes;
@@ -55,13 +65,10 @@ std::string folderStamp() {
 
 using Index = std::map<std::string, std::string>;  // key identity -> container name
 
-// The index when it is there, well-formed and made for the folder as it is.
-std::optional<Index> readIndex(const std::string& stamp) {
-  std::ifstream in(indexPath());
-  std::string line;
-  if (!std::getline(in, line) || line != kHeader) return std::nullopt;
-  if (!std::getline(in, line) || line != stamp) return std::nullopt;
+// The index's lines after the header and stamp; none when one is malformed.
+std::optional<Index> parseEntries(std::istream& in) {
   Index index;
+  std::string line;
   while (std::getline(in, line)) {
     const size_t blank = line.find(' ');
     if (blank == std::string::npos) return std::nullopt;
@@ -71,6 +78,50 @@ std::optional<Index> readIndex(const std::string& stamp) {
     index.emplace(*key, *name);
   }
   return index;
+}
+
+// The index file as last parsed. The file is only ever replaced whole
+// (renamed into place), so while the same file is there its content is the
+// same; and what it names is checked before use in any case.
+struct ParsedIndex {
+  std::string path;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = -1;
+  timespec modified{};
+  std::string stamp;
+  std::shared_ptr<const Index> index;  // null when the file was malformed
+};
+
+bool sameFile(const ParsedIndex& parsed, const std::string& path, const struct stat& info) {
+  return parsed.path == path && parsed.device == info.st_dev && parsed.inode == info.st_ino &&
+         parsed.size == info.st_size && parsed.modified.tv_sec == info.st_mtim.tv_sec &&
+         parsed.modified.tv_nsec == info.st_mtim.tv_nsec;
+}
+
+// The index when it is there, well-formed and made for the folder as it is.
+std::shared_ptr<const Index> readIndex(const std::string& stamp) {
+  static auto* lock = new std::mutex;
+  static auto* last = new ParsedIndex;  // never destroyed: keys may be used during static destruction
+  const std::string path = indexPath();
+  Descriptor fd(openRegularFile(path));
+  struct stat info;
+  if (fd.get() < 0 || fstat(fd.get(), &info) != 0) return nullptr;
+  {
+    std::lock_guard<std::mutex> guard(*lock);
+    if (sameFile(*last, path, info)) return last->stamp == stamp ? last->index : nullptr;
+  }
+  constexpr size_t kMaximumSize = 16 * 1024 * 1024;
+  std::string content;
+  if (!readUpTo(fd.get(), kMaximumSize, content)) return nullptr;
+  std::istringstream in(content);
+  std::string header, fileStamp;
+  std::shared_ptr<const Index> index;
+  if (std::getline(in, header) && header == kHeader && std::getline(in, fileStamp))
+    if (std::optional<Index> entries = parseEntries(in)) index = std::make_shared<const Index>(std::move(*entries));
+  std::lock_guard<std::mutex> guard(*lock);
+  *last = ParsedIndex{path, info.st_dev, info.st_ino, info.st_size, info.st_mtim, fileStamp, index};
+  return fileStamp == stamp ? index : nullptr;
 }
 
 // Written whole or not at all; an index that cannot be written is no loss.
@@ -104,7 +155,7 @@ std::optional<GostPublicKey> containerKey(const std::string& name) {
 std::string findKeyContainer(const GostPublicKey& key) {
   const std::string wanted = identityOf(key);
   const std::string stamp = folderStamp();
-  if (std::optional<Index> index = readIndex(stamp)) {
+  if (std::shared_ptr<const Index> index = readIndex(stamp)) {
     auto found = index->find(wanted);
     if (found != index->end()) {
       std::optional<GostPublicKey> held = containerKey(found->second);

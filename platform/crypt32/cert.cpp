@@ -14,10 +14,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <ctime>
 #include <deque>
 #include <mutex>
-#include <unordered_map>
+#include <type_traits>
+#include <optional>
+#include <utility>
 
 namespace tv {
 
@@ -40,7 +43,7 @@ struct DecodedCertificate {
   std::deque<std::string> extensionOids;  // stable addresses for pszObjId
   std::deque<Bytes> extensionValues;
   std::vector<CERT_EXTENSION> extensions;
-  Bytes sha1;
+  Thumbprint sha1{};
 };
 
 namespace {
@@ -51,13 +54,77 @@ struct CertificateContext {
   std::atomic<long> references{1};
   std::shared_ptr<void> store;
   size_t storeIndex = 0;
+  Thumbprint sha1{};  // a copy, read without reaching for the decoded certificate
 };
 
 // Every live context, so that a pointer from a caller can be checked and
-// counted. The lock is held only to look up, insert or erase.
-struct Registry {
+// counted. Contexts live in the slots of blocks that are kept for the
+// process and reused, so that checking a pointer is finding its block (a
+// few, in address order) and its slot, which touches no memory but the
+// slot: a pointer is a live context when it is where a taken slot keeps its
+// context. The lock is held only to check, take or give back a slot.
+class Registry {
+ public:
+  struct Slot {
+    std::optional<CertificateContext> held;
+  };
+
   std::mutex lock;
-  std::unordered_map<const CERT_CONTEXT*, CertificateContext*> contexts;
+
+  // With the lock held: the slot of a live context, or null.
+  Slot* find(PCCERT_CONTEXT context) {
+    const auto address = reinterpret_cast<std::uintptr_t>(context);
+    auto after = std::upper_bound(blocks_.begin(), blocks_.end(), address,
+                                  [](std::uintptr_t a, const Block& block) { return a < block.begin(); });
+    if (after == blocks_.begin()) return nullptr;
+    const Block& block = *(after - 1);
+    if (address >= block.end()) return nullptr;
+    Slot& slot = block.slots[(address - block.begin()) / sizeof(Slot)];
+    return slot.held && &slot.held->context == context ? &slot : nullptr;
+  }
+
+  // With the lock held: a new context in a free slot.
+  CertificateContext& take() {
+    if (free_.empty()) addBlock();
+    Slot* slot = free_.back();
+    free_.pop_back();
+    ++live_;
+    return slot->held.emplace();
+  }
+
+  // With the lock held: the slot is free again. What the context held is
+  // handed back, to be let go of outside the lock.
+  std::pair<std::shared_ptr<const DecodedCertificate>, std::shared_ptr<void>> giveBack(Slot& slot) {
+    auto held = std::make_pair(std::move(slot.held->decoded), std::move(slot.held->store));
+    slot.held.reset();
+    free_.push_back(&slot);
+    --live_;
+    return held;
+  }
+
+  size_t live() const { return live_; }
+
+ private:
+  static constexpr size_t kSlotsPerBlock = 256;
+
+  struct Block {
+    std::unique_ptr<Slot[]> slots;
+    std::uintptr_t begin() const { return reinterpret_cast<std::uintptr_t>(slots.get()); }
+    std::uintptr_t end() const { return begin() + kSlotsPerBlock * sizeof(Slot); }
+  };
+
+  void addBlock() {
+    Block block{std::make_unique<Slot[]>(kSlotsPerBlock)};
+    free_.reserve(free_.size() + kSlotsPerBlock);
+    for (size_t i = kSlotsPerBlock; i-- > 0;) free_.push_back(&block.slots[i]);  // taken in address order
+    auto at = std::upper_bound(blocks_.begin(), blocks_.end(), block.begin(),
+                               [](std::uintptr_t a, const Block& b) { return a < b.begin(); });
+    blocks_.insert(at, std::move(block));
+  }
+
+  std::vector<Block> blocks_;  // in address order
+  std::vector<Slot*> free_;
+  size_t live_ = 0;
 };
 
 Registry& registry() {
@@ -68,9 +135,9 @@ Registry& registry() {
 CertificateContext& lookup(PCCERT_CONTEXT context) {
   Registry& r = registry();
   std::lock_guard<std::mutex> guard(r.lock);
-  auto found = r.contexts.find(context);
-  if (found == r.contexts.end()) fail(static_cast<DWORD>(E_INVALIDARG));
-  return *found->second;
+  Registry::Slot* slot = r.find(context);
+  if (slot == nullptr) fail(static_cast<DWORD>(E_INVALIDARG));
+  return *slot->held;
 }
 
 // The GnuTLS reading of one certificate. A failure is a decoding failure.
@@ -218,7 +285,6 @@ std::shared_ptr<DecodedCertificate> decode(const BYTE* encoded, size_t size) {
   readPublicKey(crt, *c);
   readExtensions(crt, *c);
 
-  c->sha1.resize(20);
   if (gnutls_hash_fast(GNUTLS_DIG_SHA1, c->encoded.data(), c->encoded.size(), c->sha1.data()) < 0)
     fail(static_cast<DWORD>(NTE_FAIL));
   return c;
@@ -265,19 +331,32 @@ PCCERT_CONTEXT createCertificateContext(const BYTE* encoded, size_t size) {
 }
 
 PCCERT_CONTEXT createCertificateContext(std::shared_ptr<const DecodedCertificate> decoded) {
-  auto c = std::make_unique<CertificateContext>();
-  c->context.dwCertEncodingType = X509_ASN_ENCODING;
-  c->context.pbCertEncoded = const_cast<BYTE*>(decoded->encoded.data());
-  c->context.cbCertEncoded = static_cast<DWORD>(decoded->encoded.size());
-  // The platform's records are read-only to callers; one copy serves all.
-  c->context.pCertInfo = const_cast<CERT_INFO*>(&decoded->info);
-  c->decoded = std::move(decoded);
+  const ContextSeed seed = seedOf(*decoded);
+  return createCertificateContext(seed, std::move(decoded), nullptr, nullptr, 0);
+}
+
+ContextSeed seedOf(const DecodedCertificate& decoded) {
+  return ContextSeed{&decoded, decoded.encoded.data(), static_cast<DWORD>(decoded.encoded.size()), &decoded.info,
+                     decoded.sha1};
+}
+
+PCCERT_CONTEXT createCertificateContext(const ContextSeed& seed, std::shared_ptr<const void> holder,
+                                        HCERTSTORE store, std::shared_ptr<void> keepAlive, size_t index) {
+  std::shared_ptr<const DecodedCertificate> decoded(std::move(holder), seed.decoded);
   Registry& r = registry();
   std::lock_guard<std::mutex> guard(r.lock);
-  PCCERT_CONTEXT context = &c->context;
-  r.contexts.emplace(context, c.get());
-  c.release();
-  return context;
+  CertificateContext& c = r.take();
+  c.context.dwCertEncodingType = X509_ASN_ENCODING;
+  // The platform's records are read-only to callers; one copy serves all.
+  c.context.pbCertEncoded = const_cast<BYTE*>(seed.encoded);
+  c.context.cbCertEncoded = seed.size;
+  c.context.pCertInfo = const_cast<CERT_INFO*>(seed.info);
+  c.context.hCertStore = store;
+  c.decoded = std::move(decoded);
+  c.store = std::move(keepAlive);
+  c.storeIndex = index;
+  c.sha1 = seed.sha1;
+  return &c.context;
 }
 
 PCCERT_CONTEXT duplicateCertificateContext(PCCERT_CONTEXT context) {
@@ -285,24 +364,26 @@ PCCERT_CONTEXT duplicateCertificateContext(PCCERT_CONTEXT context) {
   return context;
 }
 
+PCCERT_CONTEXT duplicateHeldContext(PCCERT_CONTEXT context) {
+  // The record begins with the context it hands out.
+  static_assert(std::is_standard_layout_v<CertificateContext>);
+  reinterpret_cast<CertificateContext*>(const_cast<CERT_CONTEXT*>(context))->references.fetch_add(1);
+  return context;
+}
+
 void releaseCertificateContext(PCCERT_CONTEXT context) {
-  CertificateContext* doomed = nullptr;
-  {
-    Registry& r = registry();
-    std::lock_guard<std::mutex> guard(r.lock);
-    auto found = r.contexts.find(context);
-    if (found == r.contexts.end()) fail(static_cast<DWORD>(E_INVALIDARG));
-    if (found->second->references.fetch_sub(1) == 1) {
-      doomed = found->second;
-      r.contexts.erase(found);
-    }
-  }
-  delete doomed;  // outside the lock: it may release the last hold on a store
+  // Let go of outside the lock: the last hold on a store may go with them.
+  std::pair<std::shared_ptr<const DecodedCertificate>, std::shared_ptr<void>> held;
+  Registry& r = registry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  Registry::Slot* slot = r.find(context);
+  if (slot == nullptr) fail(static_cast<DWORD>(E_INVALIDARG));
+  if (slot->held->references.fetch_sub(1) == 1) held = r.giveBack(*slot);
 }
 
 void requireCertificateContext(PCCERT_CONTEXT context) { lookup(context); }
 
-const Bytes& certificateSha1(PCCERT_CONTEXT context) { return lookup(context).decoded->sha1; }
+const Thumbprint& certificateSha1(PCCERT_CONTEXT context) { return lookup(context).sha1; }
 
 void attachToStore(PCCERT_CONTEXT context, HCERTSTORE store, std::shared_ptr<void> keepAlive, size_t index) {
   CertificateContext& c = lookup(context);
@@ -313,7 +394,11 @@ void attachToStore(PCCERT_CONTEXT context, HCERTSTORE store, std::shared_ptr<voi
 
 HCERTSTORE owningStore(PCCERT_CONTEXT context) { return lookup(context).context.hCertStore; }
 
-size_t positionInStore(PCCERT_CONTEXT context) { return lookup(context).storeIndex; }
+size_t positionInStore(PCCERT_CONTEXT context, HCERTSTORE store) {
+  const CertificateContext& c = lookup(context);
+  require(c.context.hCertStore == store, static_cast<DWORD>(E_INVALIDARG));
+  return c.storeIndex;
+}
 
 }  // namespace tv
 
@@ -338,5 +423,5 @@ WINCRYPT32API BOOL WINAPI CertFreeCertificateContext(PCCERT_CONTEXT pCertContext
 WINBASEAPI LONG WINAPI TvLiveCertificateContexts(void) {
   tv::Registry& r = tv::registry();
   std::lock_guard<std::mutex> guard(r.lock);
-  return static_cast<LONG>(r.contexts.size());
+  return static_cast<LONG>(r.live());
 }

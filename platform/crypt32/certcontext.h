@@ -4,6 +4,7 @@
 
 #include <wincrypt.h>
 
+#include <array>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 namespace tv {
 
 using Bytes = std::vector<BYTE>;
+using Thumbprint = std::array<BYTE, 20>;  // the SHA-1 hash of a certificate's encoding
 
 // The CRYPT_E_ASN1_* code that Windows' decoder sets for what GnuTLS
 // reports as a decoding error.
@@ -25,11 +27,28 @@ std::shared_ptr<const DecodedCertificate> decodeCertificate(const BYTE* encoded,
 
 // A new context on a decoded certificate, with one reference.
 PCCERT_CONTEXT createCertificateContext(std::shared_ptr<const DecodedCertificate> decoded);
+// What a context takes from its decoded certificate. A store opening keeps
+// these in one table, so that making its many contexts reads nothing else.
+struct ContextSeed {
+  const DecodedCertificate* decoded;
+  const BYTE* encoded;
+  DWORD size;
+  const CERT_INFO* info;
+  Thumbprint sha1;
+};
+ContextSeed seedOf(const DecodedCertificate& decoded);
+// A new context from a seed, already in a store (see attachToStore); the
+// holder keeps the decoded certificate alive.
+PCCERT_CONTEXT createCertificateContext(const ContextSeed& seed, std::shared_ptr<const void> holder,
+                                        HCERTSTORE store, std::shared_ptr<void> keepAlive, size_t index);
 // The same for DER bytes, decoded here.
 PCCERT_CONTEXT createCertificateContext(const BYTE* encoded, size_t size);
 
 // One more reference; the same pointer.
 PCCERT_CONTEXT duplicateCertificateContext(PCCERT_CONTEXT context);
+// The same for a context known to be alive (a store holds a reference to
+// it), without looking it up among the live ones.
+PCCERT_CONTEXT duplicateHeldContext(PCCERT_CONTEXT context);
 
 // One reference fewer; the context is destroyed with its last reference.
 void releaseCertificateContext(PCCERT_CONTEXT context);
@@ -38,13 +57,14 @@ void releaseCertificateContext(PCCERT_CONTEXT context);
 void requireCertificateContext(PCCERT_CONTEXT context);
 
 // The SHA-1 hash of the encoding (20 bytes).
-const Bytes& certificateSha1(PCCERT_CONTEXT context);
+const Thumbprint& certificateSha1(PCCERT_CONTEXT context);
 
 // Store membership, set by the store that loaded the context: its handle
 // (written into hCertStore), an owner that keeps the store's record alive
 // as long as the context lives, and the context's position in the store.
 void attachToStore(PCCERT_CONTEXT context, HCERTSTORE store, std::shared_ptr<void> keepAlive, size_t index);
 HCERTSTORE owningStore(PCCERT_CONTEXT context);
-size_t positionInStore(PCCERT_CONTEXT context);
+// The context's position in the store; E_INVALIDARG unless the store holds it.
+size_t positionInStore(PCCERT_CONTEXT context, HCERTSTORE store);
 
 }  // namespace tv

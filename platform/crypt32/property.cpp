@@ -8,10 +8,9 @@
 WINCRYPT32API BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId,
                                                             void* pvData, DWORD* pcbData) {
   return tv::win32Bool([&] {
-    tv::requireCertificateContext(pCertContext);
+    const tv::Thumbprint& hash = tv::certificateSha1(pCertContext);  // checks the context first
     tv::require(pcbData != nullptr);
     if (dwPropId != CERT_SHA1_HASH_PROP_ID) tv::fail(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
-    const tv::Bytes& hash = tv::certificateSha1(pCertContext);
     tv::copyOut(hash.data(), static_cast<DWORD>(hash.size()), pvData, pcbData);
   });
 }

@@ -4,12 +4,14 @@
 // holds what was on disk when it was opened.
 #include "crypt32/certcontext.h"
 #include "internal/descriptor.h"
+#include "internal/folderwatch.h"
 #include "internal/gnutls_handles.h"
 #include "internal/utf.h"
 #include "internal/prefix.h"
 #include "internal/regularfile.h"
 #include "internal/win32call.h"
 
+#include <tvplatform.h>
 #include <wincrypt.h>
 
 #include <algorithm>
@@ -121,28 +123,53 @@ struct StoreFile {
   ino_t inode;
   off_t size;
   timespec modified;
+  timespec changed;  // status change: set by every write, rename and time change, never by hand
 
   bool sameContentAs(const StoreFile& other) const {
-    return device == other.device && inode == other.inode && size == other.size &&
-           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+    auto same = [](const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; };
+    return device == other.device && inode == other.inode && size == other.size && same(modified, other.modified) &&
+           same(changed, other.changed);
   }
 };
 
 // The regular files of a folder (symbolic links followed), in name order.
-std::vector<StoreFile> filesInOrder(const std::string& folder) {
+// `ownContent` tells that every file's content can change only through this
+// folder: no symbolic links (their targets change elsewhere), no file with
+// other names elsewhere.
+struct FolderFiles {
   std::vector<StoreFile> files;
+  bool ownContent = true;
+};
+
+// A certificate being added is written under a temporary name and renamed
+// into place: until then it is not in the store, and an opening that saw it
+// there could be followed by one that, reading the folder during the
+// rename, sees it under neither name.
+constexpr char kWritingSuffix[] = ".tmp";
+
+bool isBeingWritten(const std::string& name) {
+  const size_t suffix = sizeof kWritingSuffix - 1;
+  return name.size() > suffix && name.compare(name.size() - suffix, suffix, kWritingSuffix) == 0;
+}
+
+FolderFiles filesInOrder(const std::string& folder) {
+  FolderFiles found;
   DIR* directory = opendir(folder.c_str());
-  if (directory == nullptr) return files;
+  if (directory == nullptr) return found;
   const int fd = dirfd(directory);
   while (const dirent* entry = readdir(directory)) {
     if (entry->d_type != DT_REG && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN) continue;
+    if (isBeingWritten(entry->d_name)) continue;
+    if (entry->d_type != DT_REG) found.ownContent = false;
     struct stat info;
     if (fstatat(fd, entry->d_name, &info, 0) != 0 || !S_ISREG(info.st_mode)) continue;
-    files.push_back(StoreFile{entry->d_name, info.st_dev, info.st_ino, info.st_size, info.st_mtim});
+    if (info.st_nlink > 1) found.ownContent = false;
+    found.files.push_back(StoreFile{entry->d_name, info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim});
   }
   closedir(directory);
-  std::sort(files.begin(), files.end(), [](const StoreFile& a, const StoreFile& b) { return a.name < b.name; });
-  return files;
+  std::sort(found.files.begin(), found.files.end(),
+            [](const StoreFile& a, const StoreFile& b) { return a.name < b.name; });
+  return found;
 }
 
 std::optional<std::string> readSmallFile(const std::string& path) {
@@ -205,7 +232,8 @@ std::vector<std::shared_ptr<const DecodedCertificate>> certificatesIn(const std:
 // a store decodes only the files that changed since. A file is read again
 // when its device, inode, size or modification time differ, and while its
 // modification time is too recent to tell a later write in the same clock
-// tick apart.
+// tick apart. While the folder is watched and no event came, nothing is
+// checked at all.
 class DecodedFiles {
  public:
   struct Entry {
@@ -214,41 +242,67 @@ class DecodedFiles {
     std::vector<std::shared_ptr<const DecodedCertificate>> certificates;  // empty: not a certificate file
   };
 
+  // A folder as read: its files in name order and the certificates they
+  // hold, each once, from the first file that holds it. A Windows store
+  // holds a certificate once (it is kept by its hash), and a page shown one
+  // certificate twice could not tell the two apart.
+  struct Snapshot {
+    std::vector<std::shared_ptr<const Entry>> entries;
+    std::vector<ContextSeed> certificates;
+  };
+
   static DecodedFiles& instance() {
     static auto* files = new DecodedFiles;  // never destroyed, like the contexts
     return *files;
   }
 
-  // The folder's files in name order with their certificates; the folder's
-  // remembered entries become exactly these.
-  std::vector<std::shared_ptr<const Entry>> read(const std::string& folder) {
-    std::vector<std::shared_ptr<const Entry>> previous;
+  // The folder as it is now; the folder's remembered snapshot becomes this.
+  std::shared_ptr<const Snapshot> read(const std::string& folder) {
+    Remembered previous;
     {
       std::lock_guard<std::mutex> guard(lock_);
       previous = folders_[folder];
     }
-    std::vector<std::shared_ptr<const Entry>> entries;
-    auto known = previous.begin();  // both lists are in name order
-    for (StoreFile& file : filesInOrder(folder)) {
-      while (known != previous.end() && (*known)->file.name < file.name) ++known;
-      if (known != previous.end() && (*known)->settled && (*known)->file.name == file.name &&
-          (*known)->file.sameContentAs(file)) {
-        entries.push_back(*known);
+    if (previous.snapshot && folderUnchangedSince(folder, previous.token)) return previous.snapshot;
+    const FolderToken token = watchFolder(folder);  // before reading: a change while reading is caught
+    auto snapshot = std::make_shared<Snapshot>();
+    bool settled = true;
+    FolderFiles found = filesInOrder(folder);
+    static const std::vector<std::shared_ptr<const Entry>> kNone;
+    const auto& known = previous.snapshot ? previous.snapshot->entries : kNone;
+    auto next = known.begin();  // both lists are in name order
+    for (StoreFile& file : found.files) {
+      while (next != known.end() && (*next)->file.name < file.name) ++next;
+      if (next != known.end() && (*next)->settled && (*next)->file.name == file.name &&
+          (*next)->file.sameContentAs(file)) {
+        snapshot->entries.push_back(*next);
         continue;
       }
       auto entry = std::make_shared<Entry>();
       entry->settled = isSettled(file.modified);
+      settled = settled && entry->settled;
       entry->file = std::move(file);
       std::optional<std::string> bytes = readSmallFile(folder + "/" + entry->file.name);
       if (bytes) entry->certificates = certificatesIn(*bytes);
-      entries.push_back(std::move(entry));
+      snapshot->entries.push_back(std::move(entry));
     }
+    std::set<Thumbprint> seen;
+    for (const auto& entry : snapshot->entries)
+      for (const auto& decoded : entry->certificates) {
+        ContextSeed seed = seedOf(*decoded);
+        if (seen.insert(seed.sha1).second) snapshot->certificates.push_back(seed);
+      }
     std::lock_guard<std::mutex> guard(lock_);
-    folders_[folder] = entries;
-    return entries;
+    folders_[folder] = Remembered{snapshot, found.ownContent && settled ? token : 0};
+    return snapshot;
   }
 
  private:
+  struct Remembered {
+    std::shared_ptr<const Snapshot> snapshot;
+    FolderToken token = 0;  // nonzero: the snapshot is exact until the folder changes
+  };
+
   static bool isSettled(const timespec& modified) {
     constexpr time_t kClockTick = 2;  // seconds: the coarsest file time stamps in use
     timespec now{};
@@ -257,33 +311,19 @@ class DecodedFiles {
   }
 
   std::mutex lock_;
-  std::map<std::string, std::vector<std::shared_ptr<const Entry>>> folders_;
+  std::map<std::string, Remembered> folders_;
 };
 
-// A certificate found in several files is listed once, from the first: a
-// Windows store holds a certificate once (it is kept by its hash), and a
-// page shown one certificate twice could not tell the two apart.
 void loadFolder(const std::string& folder, HCERTSTORE handle, const std::shared_ptr<StoreRecord>& record) {
-  std::set<Bytes> seen;
-  const auto entries = DecodedFiles::instance().read(folder);
-  size_t count = 0;
-  for (const auto& entry : entries) count += entry->certificates.size();
-  record->certificates.reserve(count);
-  for (const auto& entry : entries) {
-    if (entry->certificates.empty()) {
+  const auto snapshot = DecodedFiles::instance().read(folder);
+  for (const auto& entry : snapshot->entries)
+    if (entry->certificates.empty())
       OutputDebugStringA(("crypt32: skipped " + folder + "/" + entry->file.name + ": not a certificate file").c_str());
-      continue;
-    }
-    for (const auto& decoded : entry->certificates) {
-      PCCERT_CONTEXT context = createCertificateContext(decoded);
-      if (!seen.insert(certificateSha1(context)).second) {
-        releaseCertificateContext(context);
-        continue;
-      }
-      attachToStore(context, handle, record, record->certificates.size());
-      record->certificates.push_back(context);
-    }
-  }
+  // The contexts share the snapshot's hold on their certificates: one count
+  // that stays in the cache, not one in each certificate.
+  record->certificates.reserve(snapshot->certificates.size());
+  for (const ContextSeed& seed : snapshot->certificates)
+    record->certificates.push_back(createCertificateContext(seed, snapshot, handle, record, record->certificates.size()));
 }
 
 HCERTSTORE openSystemStore(DWORD flags, const void* para) {
@@ -336,15 +376,14 @@ PCCERT_CONTEXT nextCertificate(HCERTSTORE handle, PCCERT_CONTEXT previous) {
   std::shared_ptr<StoreRecord> record = findStore(handle);
   size_t next = 0;
   if (previous != nullptr) {
-    require(owningStore(previous) == handle, static_cast<DWORD>(E_INVALIDARG));
-    next = positionInStore(previous) + 1;
+    next = positionInStore(previous, handle) + 1;
   }
   std::lock_guard<std::mutex> guard(record->lock);
   if (next >= record->certificates.size()) fail(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
-  return duplicateCertificateContext(record->certificates[next]);
+  return duplicateHeldContext(record->certificates[next]);
 }
 
-std::string hexOf(const Bytes& bytes) {
+std::string hexOf(const Thumbprint& bytes) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string text;
   for (BYTE b : bytes) {
@@ -358,7 +397,7 @@ std::string hexOf(const Bytes& bytes) {
 void writeCertificateFile(const std::string& folder, PCCERT_CONTEXT context) {
   if (!makeFolders(folder, 0700)) fail(ERROR_ACCESS_DENIED);
   const std::string path = folder + "/" + hexOf(certificateSha1(context)) + ".cer";
-  const std::string temporary = path + ".tmp";
+  const std::string temporary = path + kWritingSuffix;
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(context->pbCertEncoded), context->cbCertEncoded);
@@ -411,9 +450,9 @@ void deleteCertificate(PCCERT_CONTEXT context) {
   require(handle != nullptr, static_cast<DWORD>(E_INVALIDARG));
   std::shared_ptr<StoreRecord> record = findStore(handle);
   if (record->readOnly) fail(ERROR_ACCESS_DENIED);
-  const Bytes& hash = certificateSha1(context);
+  const Thumbprint hash = certificateSha1(context);
   bool shared = false;
-  for (const StoreFile& file : filesInOrder(record->folder)) {
+  for (const StoreFile& file : filesInOrder(record->folder).files) {
     const std::string path = record->folder + "/" + file.name;
     std::optional<std::string> bytes = readSmallFile(path);
     if (!bytes) continue;
@@ -446,6 +485,8 @@ WINCRYPT32API HCERTSTORE WINAPI CertOpenStore(LPCSTR lpszStoreProvider, DWORD dw
     return tv::openSystemStore(dwFlags, pvPara);
   });
 }
+
+WINBASEAPI void WINAPI TvWatchStoreFolders(BOOL watch) { tv::setFolderWatching(watch != FALSE); }
 
 WINCRYPT32API BOOL WINAPI CertCloseStore(HCERTSTORE hCertStore, DWORD dwFlags) {
   (void)dwFlags;

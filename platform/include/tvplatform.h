@@ -31,6 +31,12 @@ WINBASEAPI const char* WINAPI TvDebugOutputSocketPath(void);
 // yet freed to a reference count of zero).
 WINBASEAPI LONG WINAPI TvLiveCertificateContexts(void);
 
+// Whether opening a system store may trust a watch on the store's folder
+// (on at start): while nothing in the folder changed, what was read last
+// time is used without checking each file. Off, every opening checks each
+// file, as happens where the folder cannot be watched.
+WINBASEAPI void WINAPI TvWatchStoreFolders(BOOL watch);
+
 // ---- advapi32: provider ------------------------------------------------------
 
 // Creates the key container <prefix>/keys/<name>/ of the GOST provider: the

@@ -149,12 +149,38 @@ int utf8ToWide(DWORD flags, const unsigned char* s, size_t n, Output<WCHAR>& out
 // ICU ends its output with a zero when there is room: inside the text the
 // next piece writes over it, and the last few units go through a buffer of
 // our own, so that no byte past the converted count changes.
+// The leading ASCII units of a text, one byte each, in blocks of plain
+// loops that the compiler turns into vector code: several times faster than
+// ICU's unit-by-unit loop for the text of most pages. Never past the output's
+// room: what does not fit is left to the converter, which reports it.
+size_t asciiRun(const WCHAR* s, size_t n, Output<char>& out) {
+  constexpr size_t kBlock = 32;
+  char* to = out.next();
+  const size_t limit = to != nullptr ? std::min(n, out.room()) : n;
+  size_t done = 0;
+  while (limit - done >= kBlock) {
+    unsigned any = 0;
+    for (size_t i = 0; i < kBlock; ++i) any |= s[done + i];
+    if (any >= 0x80) break;
+    if (to != nullptr) {
+      char block[kBlock];  // its own array: a char pointer may alias the text, which stops the vector code
+      for (size_t i = 0; i < kBlock; ++i) block[i] = static_cast<char>(s[done + i]);
+      std::memcpy(to + done, block, kBlock);
+    }
+    done += kBlock;
+  }
+  out.advance(done);
+  return done;
+}
+
 int wideToUtf8(DWORD flags, const WCHAR* s, size_t n, Output<char>& out) {
   tv::require((flags & ~WC_ERR_INVALID_CHARS) == 0, ERROR_INVALID_FLAGS);
   constexpr size_t kPiece = 1 << 20;
   constexpr size_t kTail = 64;
   bool invalid = false;
   for (size_t begin = 0; begin < n;) {
+    begin += asciiRun(s + begin, n - begin, out);
+    if (begin == n) break;
     const size_t remaining = n - begin;
     const bool tail = remaining <= kTail;
     size_t end = tail ? n : begin + std::min(kPiece, remaining - kTail);

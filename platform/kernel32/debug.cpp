@@ -26,12 +26,16 @@ std::atomic<bool> hookInstalled{false};
 // A hook that writes debug output itself runs again without a second lock.
 thread_local bool insideHook = false;
 
+// Tracing never disturbs the caller's last error, whatever the hook calls.
 void callHook(const char* text) {
+  // A hook stays installed while it runs (removing it waits for the lock).
+  if (!hookInstalled.load(std::memory_order_acquire)) return;
+  const DWORD lastError = GetLastError();
   if (insideHook) {
     hook.function(text, hook.context);
+    SetLastError(lastError);
     return;
   }
-  if (!hookInstalled.load(std::memory_order_acquire)) return;
   std::shared_lock<std::shared_mutex> lock(hookLock);
   if (hook.function == nullptr) return;
   insideHook = true;
@@ -41,6 +45,7 @@ void callHook(const char* text) {
     // A throwing hook must not unwind through a C caller.
   }
   insideHook = false;
+  SetLastError(lastError);
 }
 
 }  // namespace
@@ -59,10 +64,8 @@ WINBASEAPI void WINAPI TvGetDebugOutputHook(TvDebugOutputHook* function, void** 
 
 WINBASEAPI void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
   if (lpOutputString == nullptr) return;
-  const DWORD lastError = GetLastError();  // tracing never disturbs the caller's last error
   callHook(lpOutputString);
-  tv::sendDebugDatagram(lpOutputString);
-  SetLastError(lastError);
+  tv::sendDebugDatagram(lpOutputString);  // POSIX calls only: the last error stays
 }
 
 WINBASEAPI void WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {

@@ -6,7 +6,6 @@
 #include <tvplatform.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +15,8 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
@@ -43,16 +44,27 @@ bool folderChecked(const std::string& folder) {
   return true;
 }
 
-// After a send finds no viewer at a path, sends to that path pause for a
-// moment: tracing with nobody listening then costs a clock read, and a
-// viewer that starts receives everything written from this long after.
-constexpr std::chrono::milliseconds kQuietPeriod(20);
+// After a send finds no viewer at a path, this thread's sends to that path
+// pause for a moment: tracing with nobody listening then costs a few reads
+// of memory and a clock read, with no lock and no allocation, and a viewer
+// that starts receives everything written from this long after.
+constexpr long long kQuietNanoseconds = 20'000'000;
 
-struct Quiet {
-  std::mutex lock;
-  std::string path;
-  long long until = 0;  // nanoseconds of the monotonic clock
+// What a thread remembers between lines. Trivially destructible, for
+// tracing from static destructors and exiting threads.
+struct ThreadState {
+  // Where $XDG_RUNTIME_DIR was found in the environment array (see
+  // runtimeVariable).
+  char** environment;
+  size_t slot;        // the variable's index, or the array's length when absent
+  const char* entry;  // the variable's "name=value", or null when absent
+  const char* last;   // the array's last entry when the variable is absent
+  // The quiet: the path is told by $XDG_RUNTIME_DIR alone (the fallback is
+  // fixed for the process), so it remembers that value.
+  char quietRuntime[sizeof(sockaddr_un::sun_path)];  // "" for the fallback
+  long long quietUntil;                              // nanoseconds of the monotonic clock
 };
+thread_local ThreadState state{};
 
 // The coarse clock (a few milliseconds' steps) is the cheapest to read.
 long long nowNanoseconds() {
@@ -61,31 +73,53 @@ long long nowNanoseconds() {
   return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
-Quiet& quiet() {
-  static auto* instance = new Quiet;  // kept for tracing from static destructors
-  return *instance;
+// $XDG_RUNTIME_DIR as getenv finds it, without walking the environment on
+// every line. setenv, putenv and unsetenv either replace the array, or
+// change the pointer in the variable's slot, or (adding or removing another
+// variable) change the slot at the array's end or the one before it; the C
+// library only ever grows the array it owns, so the remembered slots stay
+// inside it while its address is the same.
+const char* runtimeVariable(ThreadState& s) {
+  constexpr char kName[] = "XDG_RUNTIME_DIR=";
+  constexpr size_t kNameLength = sizeof kName - 1;
+  char** const environment = environ;
+  if (environment == nullptr) return nullptr;
+  const bool same = environment == s.environment &&
+                    (s.entry != nullptr ? environment[s.slot] == s.entry &&
+                                              std::strncmp(s.entry, kName, kNameLength) == 0
+                                        : environment[s.slot] == nullptr &&
+                                              (s.slot == 0 || environment[s.slot - 1] == s.last));
+  if (!same) {
+    size_t at = 0;
+    while (environment[at] != nullptr && std::strncmp(environment[at], kName, kNameLength) != 0) ++at;
+    s.environment = environment;
+    s.slot = at;
+    s.entry = environment[at];
+    s.last = at > 0 ? environment[at - 1] : nullptr;
+  }
+  return s.entry != nullptr ? s.entry + kNameLength : nullptr;
 }
 
-bool isQuiet(const std::string& path) {
-  Quiet& q = quiet();
-  std::lock_guard<std::mutex> guard(q.lock);
-  return q.path == path && nowNanoseconds() < q.until;
+// $XDG_RUNTIME_DIR when it is used for the socket, else null.
+const char* runtimeFolder(ThreadState& s = state) {
+  const char* runtime = runtimeVariable(s);
+  return runtime != nullptr && runtime[0] == '/' ? runtime : nullptr;
 }
 
-void startQuiet(const std::string& path) {
-  Quiet& q = quiet();
-  std::lock_guard<std::mutex> guard(q.lock);
-  q.path = path;
-  q.until = nowNanoseconds() + std::chrono::nanoseconds(kQuietPeriod).count();
+bool isQuiet(const ThreadState& s, const char* runtime) {
+  if (nowNanoseconds() >= s.quietUntil) return false;
+  return runtime == nullptr ? s.quietRuntime[0] == '\0' : std::strcmp(s.quietRuntime, runtime) == 0;
 }
 
-}  // namespace
+void startQuiet(ThreadState& s, const char* runtime) {
+  const char* value = runtime != nullptr ? runtime : "";
+  if (std::strlen(value) >= sizeof s.quietRuntime) return;  // no socket path is that long
+  std::strcpy(s.quietRuntime, value);
+  s.quietUntil = nowNanoseconds() + kQuietNanoseconds;
+}
 
-namespace tv {
-
-std::string debugSocketPath() {
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && runtime[0] == '/') return std::string(runtime) + "/tellvane-debug.sock";
+std::string socketPathIn(const char* runtime) {
+  if (runtime != nullptr) return std::string(runtime) + "/tellvane-debug.sock";
   // The system's temporary folder, not $TMPDIR: every process of the user
   // must meet the viewer at the same place. Made once: asking for the user
   // costs a system call, more than the rest of a trace line.
@@ -94,6 +128,12 @@ std::string debugSocketPath() {
   return *fallback;
 }
 
+}  // namespace
+
+namespace tv {
+
+std::string debugSocketPath() { return socketPathIn(runtimeFolder()); }
+
 bool debugSocketFolderIsPrivate(const std::string& socketPath) {
   struct stat info;
   if (lstat(folderOf(socketPath).c_str(), &info) != 0) return false;
@@ -101,8 +141,10 @@ bool debugSocketFolderIsPrivate(const std::string& socketPath) {
 }
 
 void sendDebugDatagram(const char* text) {
-  const std::string path = debugSocketPath();
-  if (isQuiet(path)) return;
+  ThreadState& s = state;  // one look-up of the thread's variables
+  const char* runtime = runtimeFolder(s);
+  if (isQuiet(s, runtime)) return;
+  const std::string path = socketPathIn(runtime);
   sockaddr_un address{};
   if (path.size() >= sizeof(address.sun_path)) return;
   address.sun_family = AF_UNIX;
@@ -110,7 +152,7 @@ void sendDebugDatagram(const char* text) {
   const int fd = senderSocket();
   if (fd < 0) return;
   if (!folderChecked(folderOf(path))) {
-    startQuiet(path);  // no viewer can be there
+    startQuiet(s, runtime);  // no viewer can be there
     return;
   }
   size_t length = std::strlen(text);
@@ -119,7 +161,7 @@ void sendDebugDatagram(const char* text) {
     if (sendto(fd, text, piece, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&address),
                sizeof(address)) < 0) {
       // A full queue is a slow viewer, not a missing one.
-      if (errno == ENOENT || errno == ECONNREFUSED) startQuiet(path);
+      if (errno == ENOENT || errno == ECONNREFUSED) startQuiet(s, runtime);
       return;
     }
     text += piece;

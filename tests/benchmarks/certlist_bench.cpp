@@ -12,11 +12,6 @@
 #include <benchmark/benchmark.h>
 #include <gnutls/x509.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -40,9 +35,7 @@ std::vector<std::string> fillStore(const tvtest::TempPrefix& prefix, int count) 
   std::vector<std::string> paths;
   for (int i = 0; i < count; ++i) {
     paths.push_back(tvtest::installCertificate(prefix.path(), std::to_string(10000 + i) + ".der", made[i]));
-    const timespec anHourAgo{time(nullptr) - 3600, 0};
-    const timespec times[2] = {anHourAgo, anHourAgo};
-    utimensat(AT_FDCWD, paths.back().c_str(), times, 0);
+    tvbench::dateBack(paths.back());
   }
   return paths;
 }
@@ -50,10 +43,7 @@ std::vector<std::string> fillStore(const tvtest::TempPrefix& prefix, int count) 
 // GnuTLS alone: each file read and imported, its subject and issuer as text.
 void listDirectly(const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    const std::string der = content.str();
+    const std::string der = tvbench::readFile(path);
     gnutls_x509_crt_t crt;
     gnutls_x509_crt_init(&crt);
     const gnutls_datum_t data = {reinterpret_cast<unsigned char*>(const_cast<char*>(der.data())),

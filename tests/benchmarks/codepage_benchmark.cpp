@@ -6,6 +6,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <optional>
 #include <string>
 
 namespace {
@@ -19,34 +20,26 @@ std::u16string sampleText(size_t units) {
   return text;
 }
 
-void wideToUtf8(benchmark::State& state) {
-  const std::u16string text = sampleText(512 * 1024);
-  std::string out(text.size() * 3, '\0');
-  for (auto _ : state) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                                      static_cast<int>(out.size()), nullptr, nullptr);
-    benchmark::DoNotOptimize(n);
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size() * 2));
-}
-BENCHMARK(wideToUtf8);
-
-void wideToCp1251(benchmark::State& state) {
-  if (!tvtest::ThreadLocale::available("ru_RU.CP1251")) {
+// To UTF-8 (code page 0), or to the thread's ANSI code page (1) under a
+// CP1251 locale.
+void wideToNarrow(benchmark::State& state) {
+  const bool ansi = state.range(0) != 0;
+  if (ansi && !tvtest::ThreadLocale::available("ru_RU.CP1251")) {
     state.SkipWithError("no ru_RU.CP1251 locale");
     return;
   }
-  tvtest::ThreadLocale locale("ru_RU.CP1251");
+  std::optional<tvtest::ThreadLocale> locale;
+  if (ansi) locale.emplace("ru_RU.CP1251");
   const std::u16string text = sampleText(512 * 1024);
-  std::string out(text.size(), '\0');
+  std::string out(text.size() * 3, '\0');
   for (auto _ : state) {
-    const int n = WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(),
-                                      static_cast<int>(out.size()), nullptr, nullptr);
+    const int n = WideCharToMultiByte(ansi ? CP_THREAD_ACP : CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                      out.data(), static_cast<int>(out.size()), nullptr, nullptr);
     benchmark::DoNotOptimize(n);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size() * 2));
 }
-BENCHMARK(wideToCp1251);
+BENCHMARK(wideToNarrow)->ArgName("codepage")->Arg(0)->Arg(1);
 
 void cp1251ToWide(benchmark::State& state) {
   if (!tvtest::ThreadLocale::available("ru_RU.CP1251")) {

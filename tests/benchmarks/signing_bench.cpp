@@ -15,14 +15,10 @@
 #include <gnutls/x509.h>
 #include <nettle/base64.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -36,28 +32,16 @@
 
 namespace {
 
-std::string readFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
-
 // A personal store of `certificates` GOST certificates, the first
 // `containers` of them with their keys; the signer is the last certificate
-// that has a key. The files are dated an hour back, as a store's files are
-// not seconds old.
+// that has a key.
 class Store {
  public:
   Store(int certificates, int containers) {
     static std::vector<tvtest::TestCertificate> made;
     while (made.size() < static_cast<size_t>(certificates)) made.push_back(tvtest::makeCertificate());
-    for (int i = 0; i < certificates; ++i) {
-      const std::string path = tvtest::installCertificate(prefix_.path(), std::to_string(10000 + i) + ".der", made[i].der);
-      const timespec anHourAgo{time(nullptr) - 3600, 0};
-      const timespec times[2] = {anHourAgo, anHourAgo};
-      utimensat(AT_FDCWD, path.c_str(), times, 0);
-    }
+    for (int i = 0; i < certificates; ++i)
+      tvbench::dateBack(tvtest::installCertificate(prefix_.path(), std::to_string(10000 + i) + ".der", made[i].der));
     for (int i = 0; i < containers; ++i) {
       const std::string name = "key-" + std::to_string(i);
       if (!TvCreateKeyContainer(name.c_str(), made[i].privateKeyPem.c_str(), made[i].publicKeyDer.data(),
@@ -77,7 +61,7 @@ class Store {
 
   // GnuTLS alone: the signer's key from its file, then a signature.
   void signDirectly(const unsigned char* digest) const {
-    const std::string pem = readFile(keyPath_);
+    const std::string pem = tvbench::readFile(keyPath_);
     gnutls_privkey_t key;
     gnutls_privkey_init(&key);
     const gnutls_datum_t data = {reinterpret_cast<unsigned char*>(const_cast<char*>(pem.data())),
