@@ -144,8 +144,9 @@ struct FolderFiles {
 // A certificate being added is written under a temporary name and renamed
 // into place: until then it is not in the store, and an opening that saw it
 // there could be followed by one that, reading the folder during the
-// rename, sees it under neither name.
-constexpr char kWritingSuffix[] = ".tmp";
+// rename, sees it under neither name. The suffix is one no other program
+// uses, so a user's own files are never passed over.
+constexpr char kWritingSuffix[] = ".tellvane-adding";
 
 bool isBeingWritten(const std::string& name) {
   const size_t suffix = sizeof kWritingSuffix - 1;
