@@ -69,6 +69,9 @@ TEST_F(SignTupleTest, ReaderRefusesMalformedRecords) {
       {"cut inside the certificate length", Bytes(good.begin(), good.begin() + 78), "Broken stream (2)"},
       {"cut inside the certificate", Bytes(good.begin(), good.end() - 10), "Broken stream (2)"},
       {"certificate length 0", concat({magic, le32(64), signature, le32(0)}), "Zero certificate length"},
+      // Nothing the size of a forged length is set aside for a stream that cannot hold it.
+      {"forged certificate length", concat({magic, le32(64), signature, {0xF0, 0xFF, 0xFF, 0xFF, 0x30, 0x82}}),
+       "Broken stream (2)"},
       {"shorter than the magic", Bytes(magic.begin(), magic.begin() + 5), "Broken stream"},
   };
   for (const auto& c : cases) {
