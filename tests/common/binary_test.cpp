@@ -1,9 +1,9 @@
 #include "common/binaryreader.h"
 #include "common/binarywriter.h"
 #include "common/exceptions.h"
+#include "common/memoryinputstream.h"
 #include "common/memoryoutputstream.h"
 
-#include "support/memoryinputstream.h"
 #include "support/thrown.h"
 
 #include <gtest/gtest.h>
@@ -40,7 +40,7 @@ using Read = std::function<std::string(Sys::BinaryReader&)>;
 
 // What the read returns, or the text of what it throws (line numbers as '#').
 std::string outcome(const Bytes& bytes, const Read& read, ULONGLONG* position = nullptr) {
-  tvtest::MemoryInputStream stream(bytes);
+  Sys::MemoryInputStream stream(bytes);
   Sys::BinaryReader reader(stream);
   std::string result;
   try {
@@ -73,8 +73,6 @@ TEST(BinaryRecords, ValuesAreLittleEndianAndReadBack) {
       {[](auto& w) { w.writeInt64(-1); }, Bytes(8, 0xFF), [](auto& r) { return std::to_string(r.readInt64()); }, "-1"},
       {[](auto& w) { w.writeByte(7); }, {7}, [](auto& r) { return std::to_string(r.readByte()); }, "7"},
       {[](auto& w) { w.writeString(""); }, {0, 0, 0, 0}, [](auto& r) { return r.readString(); }, ""},
-      {[](auto& w) { w.writeBytes({}); }, {0, 0, 0, 0},
-       [](auto& r) { return std::to_string(r.readBytes().size()); }, "0"},
       {[](auto& w) { w.writeString("Привет"); }, {12, 0, 0, 0, 0xD0, 0x9F, 0xD1, 0x80, 0xD0, 0xB8, 0xD0, 0xB2, 0xD0, 0xB5, 0xD1, 0x82},
        [](auto& r) { return r.readString(); }, "Привет"},
       {[](auto& w) { w.writeBytes({9, 8, 7}); }, {3, 0, 0, 0, 9, 8, 7},

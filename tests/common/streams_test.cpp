@@ -1,8 +1,8 @@
 #include "common/exceptions.h"
 #include "common/fileinputstream.h"
+#include "common/memoryinputstream.h"
 #include "common/memoryoutputstream.h"
 
-#include "support/memoryinputstream.h"
 #include "support/tempprefix.h"
 #include "support/thrown.h"
 
@@ -25,7 +25,7 @@ TEST(MemoryOutputStream, HoldsEverythingWrittenInOrderAndRefusesEmptyWrites) {
 }
 
 TEST(InputStream, MemoryStreamKeepsEveryPositionWithinItsBytes) {
-  tvtest::MemoryInputStream stream(std::string("abcdef"));
+  Sys::MemoryInputStream stream({'a', 'b', 'c', 'd', 'e', 'f'});
   char buffer[8];
   stream.seek(-2, Sys::InputStream::End);
   EXPECT_EQ(stream.read(buffer, 8), 2u);

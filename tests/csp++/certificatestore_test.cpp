@@ -2,7 +2,6 @@
 // operations read it, and the search by thumbprint.
 #include "csp++/certificatestore.h"
 
-#include "common/exceptions.h"
 #include "common/wide.h"
 #include "support/certfactory.h"
 #include "support/tempprefix.h"
@@ -14,7 +13,6 @@
 #include <algorithm>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace {
 

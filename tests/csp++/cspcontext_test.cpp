@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "common/exceptions.h"
 #include "csp++/cryptoutils.h"
 #include "csp++/x509certificate.h"
@@ -36,13 +38,10 @@ TEST_F(CspContextTest, RefusesEmptyArgumentsWithTheBareNumber87) {
 }
 
 TEST_F(CspContextTest, ReleasesItsHandleAndThenTracesItsEnd) {
-  HCRYPTPROV handle = 0;
+  auto context = std::make_unique<CspContext>(kProvider, nullptr, 75, CRYPT_VERIFYCONTEXT);
+  const HCRYPTPROV handle = context->handle();
   tvtest::DebugCapture trace;
-  {
-    CspContext context(kProvider, nullptr, 75, CRYPT_VERIFYCONTEXT);
-    handle = context.handle();
-    trace.clear();
-  }
+  context.reset();
   EXPECT_EQ(trace.lines(), std::vector<std::string>{"CspContext::~CspContext"});
   EXPECT_FALSE(CryptReleaseContext(handle, 0));  // released already
   EXPECT_EQ(thrownText([] { CspContext missing(kProvider, "no-such-container", 75, 0); }), "Keyset does not exist\r\n");

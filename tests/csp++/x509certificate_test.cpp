@@ -3,9 +3,9 @@
 #include "csp++/x509certificate.h"
 
 #include "common/exceptions.h"
+#include "common/memoryinputstream.h"
 #include "common/memoryoutputstream.h"
 #include "support/certfactory.h"
-#include "support/memoryinputstream.h"
 #include "support/thrown.h"
 
 #include <tvplatform.h>
@@ -15,7 +15,6 @@
 #include <ctime>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -154,7 +153,7 @@ TEST(X509Certificate, SerialisedFormIsLengthThenEncodingAndReadsBackReleasingWha
 
   X509Certificate other(tvtest::makeCertificate(tvtest::KeyKind::EcdsaP256).der);
   LONG before = TvLiveCertificateContexts();
-  tvtest::MemoryInputStream in(written);
+  Sys::MemoryInputStream in(written);
   other.deserialize(in);
   EXPECT_EQ(before, TvLiveCertificateContexts());
   EXPECT_EQ(tvtest::sha1Hex(der), other.thumbprint());

@@ -2,13 +2,11 @@
 
 #include "common/jsonescape.h"
 
-#include "support/debugcapture.h"
 #include "support/json.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -18,15 +16,6 @@ tvtest::Envelope delivered(const std::string& envelope) {
   tvtest::Envelope parsed = tvtest::parseEnvelope(bstr);
   SysFreeString(bstr);
   return parsed;
-}
-
-TEST(Envelope, HasItsThreeFormsExactly) {
-  tvtest::DebugCapture capture;
-  EXPECT_EQ(ClientCrypto::successWithJson("[]"), "{\"success\":true,\"result\":[]}");
-  EXPECT_EQ(ClientCrypto::successWithString("U0lH+/=="), "{\"success\":true,\"result\":\"U0lH+/==\"}");
-  EXPECT_EQ(ClientCrypto::errorWithString("Unspecified error"), "{\"success\":false,\"result\":\"Unspecified error\"}");
-  EXPECT_EQ(ClientCrypto::errorWithString(""), "{\"success\":false,\"result\":\"Unknown error\"}");
-  EXPECT_EQ(capture.lines(), std::vector<std::string>(2, "ClientCrypto::errorWithString"));
 }
 
 TEST(JsonEscape, EscapesQuotesBackslashesAndControlCharactersOnly) {

@@ -47,16 +47,6 @@ std::string messageOf(const std::exception& error) { return error.what(); }
 
 const std::string kRaisedHere = "Exception has been thrown in file 'shared/clientcrypto.cpp' at line #. The text is: ";
 
-TEST(EdgeGuard, DeliversTheBodysEnvelopeAndStatus) {
-  Outcome outcome = run([](std::string& envelope) {
-    envelope = ClientCrypto::successWithJson("[]");
-    return S_FALSE;
-  });
-  EXPECT_EQ(outcome.status, S_FALSE);
-  EXPECT_EQ(outcome.envelope.text, "{\"success\":true,\"result\":[]}");
-  EXPECT_EQ(outcome.trace, Lines{"ClientCrypto::example"});
-}
-
 // A std::exception's text (an empty one reads "Unknown error"), anything else
 // "Unspecified error"; the body's own envelope is never delivered.
 TEST(EdgeGuard, TurnsEveryFailureIntoAnErrorEnvelopeWithSuccessStatus) {

@@ -26,10 +26,6 @@ class DebugCapture {
     std::lock_guard<std::mutex> guard(lock_);
     return lines_;
   }
-  void clear() {
-    std::lock_guard<std::mutex> guard(lock_);
-    lines_.clear();
-  }
 
  private:
   static void receive(const char* text, void* context) {

@@ -82,10 +82,9 @@ TEST_F(Command, DigestsTextsAndFilesAlike) {
 }
 
 TEST_F(Command, ImportsCertificatesWithAndWithoutKeys) {
-  const tvtest::TestCertificate pair = tvtest::makeCertificate(), alone = tvtest::makeCertificate();
-  const tvtest::TestCertificate bundled = tvtest::makeCertificate();
+  const tvtest::TestCertificate pair = tvtest::makeCertificate(), alone = tvtest::makeCertificate(),
+                                bundled = tvtest::makeCertificate();
   const std::string pairThumb = tvtest::sha1Hex(pair.der), aloneThumb = tvtest::sha1Hex(alone.der);
-  const std::string bundledThumb = tvtest::sha1Hex(bundled.der);
   ok({"certs", "import", file("pair.cer", pair.der)});  // its key comes later
   ok({"certs", "import", file("pair.pem", tvtest::toPem(pair.der)), "--key", file("pair.key", pair.privateKeyPem)});
   ok({"certs", "import", file("alone.cer", alone.der)});
@@ -94,7 +93,7 @@ TEST_F(Command, ImportsCertificatesWithAndWithoutKeys) {
   const Outcome wrong = tellvane({"certs", "import", p12, "--password", "guess"});
   EXPECT_EQ(wrong.status, 1);
   EXPECT_EQ(wrong.err, "tellvane certs import: the password does not open the PKCS#12 file\n");
-  EXPECT_EQ(thumbprintIn(ok({"certs", "import", p12, "--password", "секрет"})), bundledThumb);
+  EXPECT_EQ(thumbprintIn(ok({"certs", "import", p12, "--password", "секрет"})), tvtest::sha1Hex(bundled.der));
   EXPECT_EQ(tellvane({"certs", "import", file("junk", "not a certificate")}).status, 1);
   const Outcome otherKey =
       tellvane({"certs", "import", file("a.cer", alone.der), "--key", file("k", pair.privateKeyPem)});
@@ -114,11 +113,10 @@ TEST_F(Command, RemovesCertificatesAndTheirKeys) {
   ASSERT_EQ(thumbprint.size(), 40u);
   const std::string container = prefix_ / ("keys/key-" + thumbprint.substr(0, 16));
   ASSERT_TRUE(std::filesystem::exists(container));
-  EXPECT_EQ(tellvane({"certs", "remove", std::string(40, 'A')}).status, 1);
   ok({"certs", "remove", thumbprint, "--with-key"});
   EXPECT_FALSE(std::filesystem::exists(container));
   EXPECT_EQ(ok({"certs", "list"}), "The personal store holds no certificate.\n");
-  EXPECT_EQ(tellvane({"certs", "remove", thumbprint}).status, 1);
+  EXPECT_EQ(tellvane({"certs", "remove", thumbprint}).status, 1);  // nothing left to remove
 }
 
 #ifdef TELLVANE_COMPONENT
@@ -146,9 +144,7 @@ TEST_F(Component, AnswersEveryMethodByNameUntilUnregistered) {
   ok({"register", "--unregister"});
   const Outcome gone = tellvane({"call", "getCertListAsJson", ""});
   EXPECT_EQ(gone.status, 1);
-  EXPECT_NE(gone.err.find("Invalid class string (tellvane register [--user] registers the component)"),
-            std::string::npos)
-      << gone.err;
+  EXPECT_NE(gone.err.find("Invalid class string (tellvane register [--user] registers"), std::string::npos);
 }
 
 TEST_F(Component, RegistersForTheUserAlone) {

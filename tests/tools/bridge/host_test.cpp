@@ -50,14 +50,11 @@ TEST_F(HostTest, RefusesWhatIsNotARequestAndKeepsServing) {
     const char* error;
   } cases[] = {
       {"", nullptr, "The message is not JSON"},
-      {"\"\xff\"", nullptr, "The message is not JSON"},
       {"[1]", nullptr, "The message is not a JSON object"},
       {R"({"id":{},"method":"signHash"})", nullptr, "The request's \"id\" is neither a number nor a short text"},
       {R"({"id":2,"origin":"https://a.example","method":"launch"})", 2, "Unknown method 'launch'"},
-      {R"({"id":3,"origin":"https://a.example","method":"signHash","args":["a","b"]})", 3,
-       "signHash takes 3 arguments, not 2"},
-      {R"({"id":4,"origin":"https://a.example","method":"showMessage","args":[5]})", 4,
-       "Argument 1 is neither a text nor null"},
+      {R"({"id":3,"origin":"https://a","method":"signHash","args":["a","b"]})", 3, "signHash takes 3 arguments, not 2"},
+      {R"({"id":4,"origin":"https://a","method":"showMessage","args":[5]})", 4, "Argument 1 is neither a text nor null"},
       {R"({"id":5,"method":"getCertListAsJson","args":[""]})", 5, "The request names no origin"},
       {R"({"id":6,"origin":"http://a.example","method":"getCertListAsJson","args":[""]})", 6,
        "The origin 'http://a.example' is not a secure origin"},
