@@ -43,14 +43,12 @@ Outcome run(const Body& body) {
   return outcome;
 }
 
-std::string messageOf(const std::exception& error) { return error.what(); }
-
 const std::string kRaisedHere = "Exception has been thrown in file 'shared/clientcrypto.cpp' at line #. The text is: ";
 
 // A std::exception's text (an empty one reads "Unknown error"), anything else
 // "Unspecified error"; the body's own envelope is never delivered.
 TEST(EdgeGuard, TurnsEveryFailureIntoAnErrorEnvelopeWithSuccessStatus) {
-  const std::string notFound = messageOf(Sys::OsError("shared/clientcrypto.cpp", 12, "Certificate wasnt found"));
+  const std::string notFound = Sys::OsError("shared/clientcrypto.cpp", 12, "Certificate wasnt found").what();
   const struct {
     std::function<void()> raise;
     std::string result, traced;  // the envelope's result, the guard's trace line

@@ -81,16 +81,16 @@ TEST_P(SigningParameterSet, SignaturesOfDigestsAndTextsVerifyElsewhere) {
   const std::string ascii(x.begin(), x.end());
   const std::string longUtf8 = ascii + "\xF0\x9F\x98\x80" + ascii.substr(2) + "\xEF\xBF\xBD" + ascii + "\xEF\xBF\xBD";
   const Bytes digest = tvtest::gostDigest("a digest computed by the page");
+  const auto signText = [&](const std::u16string& t) { return sign(&ClientCrypto::signString, t, thumbprint); };
   const struct {
     const char* operation;
     tvtest::Envelope envelope;
     Bytes digest;
   } results[] = {
       {"signHash", signHash(base64Encode(digest), thumbprint), digest},
-      {"signString", sign(&ClientCrypto::signString, text, thumbprint), tvtest::gostDigest(utf8)},
-      {"signString of a long text", sign(&ClientCrypto::signString, longText, thumbprint), tvtest::gostDigest(longUtf8)},
-      {"signString of a text with a zero", sign(&ClientCrypto::signString, longText + u'\0' + u"not signed", thumbprint),
-       tvtest::gostDigest(longUtf8)},
+      {"signString", signText(text), tvtest::gostDigest(utf8)},
+      {"signString of a long text", signText(longText), tvtest::gostDigest(longUtf8)},
+      {"signString of a text with a zero", signText(longText + u'\0' + u"not signed"), tvtest::gostDigest(longUtf8)},
   };
   for (const auto& r : results) {
     ASSERT_TRUE(r.envelope.success) << r.operation << ": " << r.envelope.text;

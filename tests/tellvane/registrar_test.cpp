@@ -90,7 +90,8 @@ TEST(Registrar, MalformedOrFailingScriptsLeaveNothingBehind) {
     EXPECT_EQ(dump(), "");
   }
   // The first root is written, the second fails: the first is undone.
-  EXPECT_EQ(run(u"HKCU { NoRemove Software { T { A = s '1' } } } HKPD { X }"), HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(run(u"HKCU { NoRemove Software { T { A = s '1' } } } HKPD { X }"),
+            HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE));
   EXPECT_EQ(dump(), "");
   std::u16string deep = u"HKCU { ";
   for (int i = 0; i < 5000; ++i) deep += u"K { ";
