@@ -1,14 +1,12 @@
 #include "common/exceptions.h"
 #include "common/fileinputstream.h"
+#include "common/memoryinputstream.h"
 #include "common/memoryoutputstream.h"
 
-#include "support/memoryinputstream.h"
 #include "support/tempprefix.h"
 #include "support/thrown.h"
 
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <stdexcept>
 #include <string>
@@ -19,26 +17,15 @@ using tvtest::thrownText;
 
 TEST(MemoryOutputStream, HoldsEverythingWrittenInOrderAndRefusesEmptyWrites) {
   Sys::MemoryOutputStream stream;
-  EXPECT_EQ(stream.data(), nullptr);
-  EXPECT_EQ(stream.size() + stream.position(), 0u);
   EXPECT_EQ(stream.write("abc", 3), 3u);
   EXPECT_EQ(stream.write("defgh", 5), 5u);
   EXPECT_EQ(thrownText([&] { stream.write("x", 0); }), "No data to write");
-  EXPECT_EQ(thrownText([&] { stream.write(nullptr, 1); }), "No data to write");
-  EXPECT_EQ(stream.size(), 8u);
   EXPECT_EQ(stream.position(), 8u);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(stream.data()), 8), "abcdefgh");
-}
-
-TEST(InputStream, ReadExactTellsTheEndFromAShortRead) {
-  tvtest::MemoryInputStream stream(std::string("abc"));
-  char buffer[4];
-  EXPECT_EQ(thrownText([&] { stream.readExact(buffer, 4); }), "Broken stream (2)");
-  EXPECT_EQ(thrownText([&] { stream.readExact(buffer, 1); }), "Broken stream (1)");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(stream.data()), stream.size()), "abcdefgh");
 }
 
 TEST(InputStream, MemoryStreamKeepsEveryPositionWithinItsBytes) {
-  tvtest::MemoryInputStream stream(std::string("abcdef"));
+  Sys::MemoryInputStream stream({'a', 'b', 'c', 'd', 'e', 'f'});
   char buffer[8];
   stream.seek(-2, Sys::InputStream::End);
   EXPECT_EQ(stream.read(buffer, 8), 2u);
@@ -64,13 +51,7 @@ class FileInputStreamTest : public ::testing::Test {
     tvtest::writeFile(path, bytes);
     return path;
   }
-  // The platform's code for another opener's attempt, 0 when it succeeds.
-  static DWORD codeOfOpening(const std::string& path, DWORD access) {
-    HANDLE handle = CreateFileA(path.c_str(), access, 7, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return GetLastError();
-    CloseHandle(handle);
-    return 0;
-  }
+  // The code of opening the stream on path, 0 when it opens.
   static DWORD codeOfStream(const std::string& path) {
     try {
       Sys::FileInputStream stream(path);
@@ -82,59 +63,50 @@ class FileInputStreamTest : public ::testing::Test {
   tvtest::TempPrefix folder_;
 };
 
-TEST_F(FileInputStreamTest, ReadsToTheEndWithAShortLastReadThenTheEndMark) {
+// A short last read, then the end mark; seeks from each origin, an unknown
+// origin taken as the current position.
+TEST_F(FileInputStreamTest, ReadsSkipsAndSeeksToTheEnd) {
   Sys::FileInputStream stream(makeFile("0123456789"));
   char buffer[4];
   EXPECT_EQ(stream.size(), 10u);
-  EXPECT_EQ(stream.skip(0), 0u);
   EXPECT_EQ(stream.skip(4), 4u);
   EXPECT_EQ(stream.read(buffer, 4), 4u);
   EXPECT_EQ(stream.read(buffer, 4), 2u);
   EXPECT_EQ(std::string(buffer, 2), "89");
   EXPECT_EQ(stream.read(buffer, 4), 0xFFFFFFFFu);
   EXPECT_EQ(stream.skip(3), 0xFFFFFFFFu);
-  EXPECT_EQ(stream.position(), 10u);
   EXPECT_EQ(thrownText([&] { stream.read(buffer, 0); }), "No data to read");
-  EXPECT_EQ(thrownText([&] { stream.read(nullptr, 4); }), "No data to read");
-}
-
-TEST_F(FileInputStreamTest, SeeksFromEachOriginAndTakesUnknownOnesAsCurrent) {
-  Sys::FileInputStream stream(makeFile("0123456789"));
   const struct {
     LONGLONG distance;
     LONG origin;
     ULONGLONG position;
-  } steps[] = {{3, 0, 3}, {2, 2, 5}, {-4, 1, 6}, {1, 5, 7}, {-2, 99, 5}};
+  } steps[] = {{3, 0, 3}, {2, 2, 5}, {-4, 1, 6}, {-2, 99, 4}};
   for (const auto& step : steps) {
     stream.seek(step.distance, static_cast<Sys::InputStream::Origin>(step.origin));
     EXPECT_EQ(stream.position(), step.position) << "origin " << step.origin;
   }
-  char c;
-  ASSERT_EQ(stream.read(&c, 1), 1u);
-  EXPECT_EQ(c, '5');
   EXPECT_THROW(stream.seek(-1, Sys::InputStream::Begin), Sys::OsError);
 }
 
 TEST_F(FileInputStreamTest, ReportsAnEmptyNameAndAMissingFile) {
   EXPECT_EQ(thrownText([] { Sys::FileInputStream stream(""); }), "file name is empty");
-  EXPECT_EQ(thrownText([] { Sys::FileInputStream stream{std::string()}; }), "file name is empty");
-  std::string text = thrownText([&] { Sys::FileInputStream stream(folder_ / "absent"); });
-  EXPECT_EQ(text.rfind("Exception has been thrown in file 'common/fileinputstream.cpp' at line ", 0), 0u) << text;
-  EXPECT_NE(text.find(". The text is: The system cannot find the file specified.\r\n"), std::string::npos) << text;
+  EXPECT_EQ(tvtest::lineless(thrownText([&] { Sys::FileInputStream stream(folder_ / "absent"); })),
+            "Exception has been thrown in file 'common/fileinputstream.cpp' at line #. The text is: "
+            "The system cannot find the file specified.\r\n");
   EXPECT_EQ(codeOfStream(folder_ / "absent"), 2u);
 }
 
+// Nobody else opens the file while the stream holds it, nor does the stream
+// open a file that another opener holds, sharing or not.
 TEST_F(FileInputStreamTest, HoldsTheFileExclusivelyWhileOpen) {
   std::string path = makeFile("data");
   {
     Sys::FileInputStream stream(path);
-    EXPECT_EQ(codeOfOpening(path, GENERIC_READ), 32u);
-    EXPECT_EQ(codeOfOpening(path, GENERIC_WRITE), 32u);
-    EXPECT_FALSE(DeleteFileA(path.c_str()));
+    EXPECT_EQ(CreateFileA(path.c_str(), GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), 32u);
+    EXPECT_FALSE(DeleteFileA(path.c_str()));
     EXPECT_EQ(codeOfStream(path), 32u);
   }
-  // Nor does the stream open a file that another opener holds, sharing or not.
   HANDLE other = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
   EXPECT_EQ(codeOfStream(path), 32u);

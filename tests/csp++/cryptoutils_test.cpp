@@ -1,4 +1,5 @@
-// CspHash, Base64, the provider check and file digests.
+// CspHash, Base64, the provider check and file digests. (Verification is
+// the tellvane command's test: it reports a good and a broken signature.)
 #include "csp++/cryptoutils.h"
 
 #include <gtest/gtest.h>
@@ -31,32 +32,12 @@ TEST_F(CryptoUtilsTest, ChecksArgumentsBeforeThePlatformSeesThem) {
   EXPECT_EQ(thrownText([&] { hash.setHashValue(digest.data(), 0); }), "number 87");
   EXPECT_EQ(thrownText([&] { hash.setHashValue(Bytes()); }), "Hash value cannot be empty");
   EXPECT_EQ(thrownText([&] { hash.hashData(nullptr, 3); }), "No data was provided");
-  EXPECT_EQ(thrownText([&] { hash.hashData(Bytes()); }), "No data was provided");
   EXPECT_EQ(thrownText([&] { hash.verify(Bytes(), 0); }), "Empty signature");
   // None of the refusals touched the hash.
   EXPECT_EQ(hash.hashAndGetValue(reinterpret_cast<const BYTE*>("abc"), 3), digest);
   CspHash imported(context.handle(), CALG_GR3411);
   imported.setHashValue(digest);
   EXPECT_EQ(imported.getHashValue(), digest);
-}
-
-TEST_F(CryptoUtilsTest, VerifiesWithoutThrowingForWrongSignatures) {
-  const tvtest::TestCertificate made = tvtest::makeCertificate();
-  tvtest::installKeyContainer("key", made.privateKeyPem, made.publicKeyDer);
-  CspContext keyContext("Tellvane GOST R 34.10-2001 Provider", "key", 75, 0);
-  const PCCERT_CONTEXT certificate =
-      CertCreateCertificateContext(X509_ASN_ENCODING, made.der.data(), static_cast<DWORD>(made.der.size()));
-  HCRYPTKEY key = 0;
-  ASSERT_TRUE(CryptImportPublicKeyInfo(keyContext.handle(), X509_ASN_ENCODING,
-                                       &certificate->pCertInfo->SubjectPublicKeyInfo, &key));
-  CspHash hash(keyContext.handle(), CALG_GR3411);
-  hash.hashData(reinterpret_cast<const BYTE*>("abc"), 3);
-  Bytes signature = hash.sign(AT_KEYEXCHANGE);
-  EXPECT_TRUE(hash.verify(signature, key));
-  signature[0] ^= 0x80;
-  EXPECT_FALSE(hash.verify(signature, key));
-  CryptDestroyKey(key);
-  CertFreeCertificateContext(certificate);
 }
 
 TEST(Base64, EncodesOneLineAndReportsUndecodableText) {
@@ -68,9 +49,8 @@ TEST(Base64, EncodesOneLineAndReportsUndecodableText) {
   EXPECT_EQ(base64Encode(Bytes{0x54}), "VA==");
   EXPECT_EQ(thrownText([] { base64Encode(Bytes()); }), "Buffer cant be empty");
   EXPECT_EQ(thrownText([] { base64Decode(""); }), "Empty string passed");
-  const std::string error = thrownText([] { base64Decode("not base64!"); });
-  EXPECT_EQ(error.rfind("Exception has been thrown in file 'csp++/cryptoutils.cpp' at line ", 0), 0u) << error;
-  EXPECT_NE(error.find(". The text is: The data is invalid.\r\n"), std::string::npos) << error;
+  EXPECT_EQ(tvtest::lineless(thrownText([] { base64Decode("not base64!"); })),
+            "Exception has been thrown in file 'csp++/cryptoutils.cpp' at line #. The text is: The data is invalid.\r\n");
   EXPECT_TRUE(isGostProviderPresent());
 }
 

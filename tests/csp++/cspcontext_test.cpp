@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "common/exceptions.h"
 #include "csp++/cryptoutils.h"
 #include "csp++/x509certificate.h"
@@ -12,21 +14,13 @@
 #include "support/debugcapture.h"
 #include "support/gostsigning.h"
 #include "support/tempprefix.h"
+#include "support/thrown.h"
 
 namespace {
 
 const char* const kProvider = "Tellvane GOST R 34.10-2001 Provider";
 
-// The bare number a call throws, or 0.
-template <class Call>
-long thrownNumber(Call call) {
-  try {
-    call();
-  } catch (long number) {
-    return number;
-  }
-  return 0;
-}
+using tvtest::thrownText;
 
 class CspContextTest : public ::testing::Test {
  protected:
@@ -36,29 +30,21 @@ class CspContextTest : public ::testing::Test {
 
 TEST_F(CspContextTest, RefusesEmptyArgumentsWithTheBareNumber87) {
   tvtest::DebugCapture trace;
-  EXPECT_EQ(thrownNumber([] { CspContext context{Crypto::X509Certificate()}; }), 87);
-  EXPECT_EQ(thrownNumber([] { CspContext context(std::string(), nullptr, 75, CRYPT_VERIFYCONTEXT); }), 87);
+  EXPECT_EQ(thrownText([] { CspContext context{Crypto::X509Certificate()}; }), "number 87");
+  EXPECT_EQ(thrownText([] { CspContext context(std::string(), nullptr, 75, CRYPT_VERIFYCONTEXT); }), "number 87");
   CspContext context(kProvider, nullptr, 75, CRYPT_VERIFYCONTEXT);
-  EXPECT_EQ(thrownNumber([&] { context.setPinCode(""); }), 87);
+  EXPECT_EQ(thrownText([&] { context.setPinCode(""); }), "number 87");
   for (const std::string& line : trace.lines()) EXPECT_NE(line, "CspContext::~CspContext");  // nothing released
 }
 
 TEST_F(CspContextTest, ReleasesItsHandleAndThenTracesItsEnd) {
-  HCRYPTPROV handle = 0;
+  auto context = std::make_unique<CspContext>(kProvider, nullptr, 75, CRYPT_VERIFYCONTEXT);
+  const HCRYPTPROV handle = context->handle();
   tvtest::DebugCapture trace;
-  {
-    CspContext context(kProvider, nullptr, 75, CRYPT_VERIFYCONTEXT);
-    handle = context.handle();
-    trace.clear();
-  }
+  context.reset();
   EXPECT_EQ(trace.lines(), std::vector<std::string>{"CspContext::~CspContext"});
   EXPECT_FALSE(CryptReleaseContext(handle, 0));  // released already
-  try {
-    CspContext missing(kProvider, "no-such-container", 75, 0);
-    ADD_FAILURE() << "acquired";
-  } catch (const Crypto::Error& error) {
-    EXPECT_STREQ(error.what(), "Keyset does not exist\r\n");
-  }
+  EXPECT_EQ(thrownText([] { CspContext missing(kProvider, "no-such-container", 75, 0); }), "Keyset does not exist\r\n");
 }
 
 TEST_F(CspContextTest, ListsContainersAndHandsThePinToTheProvider) {

@@ -25,15 +25,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0 || size > 1 << 20) return 0;
   // A copy of exactly the input's length, so that a read past it is caught.
   std::vector<char> text(data, data + size);
-  std::vector<BYTE> bytes;
+  std::vector<BYTE> bytes, again;
   if (!decode(text.data(), static_cast<DWORD>(size), bytes) || bytes.empty()) return 0;
-  DWORD length = 0;
   const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+  DWORD length = 0;
   if (!CryptBinaryToStringA(bytes.data(), static_cast<DWORD>(bytes.size()), flags, nullptr, &length)) std::abort();
   std::string encoded(length, '\0');
-  if (!CryptBinaryToStringA(bytes.data(), static_cast<DWORD>(bytes.size()), flags, encoded.data(), &length))
+  if (!CryptBinaryToStringA(bytes.data(), static_cast<DWORD>(bytes.size()), flags, encoded.data(), &length) ||
+      !decode(encoded.data(), length, again) || again != bytes)
     std::abort();
-  std::vector<BYTE> again;
-  if (!decode(encoded.data(), length, again) || again != bytes) std::abort();
   return 0;
 }

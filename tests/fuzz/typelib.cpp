@@ -15,13 +15,6 @@
 
 namespace {
 
-// LoadTypeLib reads a file: each input is written to one of this process's own.
-const std::string& inputPath() {
-  static const std::string path =
-      (std::filesystem::temp_directory_path() / ("tellvane-fuzz-typelib-" + std::to_string(getpid()) + ".tlb")).string();
-  return path;
-}
-
 void walk(ITypeInfo* info) {
   TYPEATTR* attr = nullptr;
   if (info->GetTypeAttr(&attr) != S_OK) return;
@@ -48,26 +41,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Without the library's magic LoadTypeLib hands the file to the dynamic
   // loader as a module, which is not this target's business.
   if (size < 4 || std::memcmp(data, tv::typelib::kMagic, 4) != 0) return 0;
-  FILE* file = std::fopen(inputPath().c_str(), "wb");
+  // LoadTypeLib reads a file: each input is written to one of this process's own.
+  static const std::string path =
+      (std::filesystem::temp_directory_path() / ("tellvane-fuzz-typelib-" + std::to_string(getpid()) + ".tlb")).string();
+  FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) std::abort();
   std::fwrite(data, 1, size, file);
   std::fclose(file);
-  const std::u16string path(inputPath().begin(), inputPath().end());
   ITypeLib* library = nullptr;
-  if (LoadTypeLib(path.c_str(), &library) != S_OK) return 0;
+  if (LoadTypeLib(std::u16string(path.begin(), path.end()).c_str(), &library) != S_OK) return 0;
   for (UINT i = 0; i < library->GetTypeInfoCount(); ++i) {
     ITypeInfo* info = nullptr;
     if (library->GetTypeInfo(i, &info) != S_OK) continue;
     walk(info);
-    BSTR name = nullptr;
-    if (library->GetDocumentation(static_cast<INT>(i), &name, nullptr, nullptr, nullptr) == S_OK) {
-      BOOL found = FALSE;
-      // Every type's name is found by IsName (a name with a NUL in it is cut there).
-      const bool whole = name != nullptr && std::u16string(name).size() == SysStringLen(name);
-      if (whole && library->IsName(name, 0, &found) == S_OK && !found) std::abort();
-      SysFreeString(name);
-    }
     info->Release();
+    BSTR name = nullptr;
+    if (library->GetDocumentation(static_cast<INT>(i), &name, nullptr, nullptr, nullptr) != S_OK) continue;
+    // Every type's name is found by IsName (a name with a NUL in it is cut there).
+    BOOL found = FALSE;
+    const bool whole = name != nullptr && std::u16string(name).size() == SysStringLen(name);
+    if (whole && library->IsName(name, 0, &found) == S_OK && !found) std::abort();
+    SysFreeString(name);
   }
   library->Release();
   return 0;

@@ -13,17 +13,29 @@ namespace tvtest {
 
 class DebugCapture {
  public:
-  DebugCapture();
-  ~DebugCapture();
+  DebugCapture() {
+    TvGetDebugOutputHook(&previousHook_, &previousContext_);
+    TvSetDebugOutputHook(&DebugCapture::receive, this);
+  }
+  ~DebugCapture() { TvSetDebugOutputHook(previousHook_, previousContext_); }
   DebugCapture(const DebugCapture&) = delete;
   DebugCapture& operator=(const DebugCapture&) = delete;
 
   // The strings captured so far, in the order they were written.
-  std::vector<std::string> lines() const;
-  void clear();
+  std::vector<std::string> lines() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return lines_;
+  }
 
  private:
-  static void receive(const char* text, void* context);
+  static void receive(const char* text, void* context) {
+    auto* self = static_cast<DebugCapture*>(context);
+    {
+      std::lock_guard<std::mutex> guard(self->lock_);
+      self->lines_.emplace_back(text);
+    }
+    if (self->previousHook_ != nullptr) self->previousHook_(text, self->previousContext_);
+  }
 
   TvDebugOutputHook previousHook_ = nullptr;
   void* previousContext_ = nullptr;

@@ -39,11 +39,6 @@ Bytes take(gnutls_datum_t& datum) {
   return bytes;
 }
 
-// GnuTLS gives GOST coordinates little-endian, as the key info holds them.
-void importLittleEndian(mpz_t number, const gnutls_datum_t& datum) {
-  mpz_import(number, datum.size, -1, 1, 0, 0, datum.data);
-}
-
 }  // namespace
 
 Bytes gostDigest(const Bytes& data) {
@@ -59,36 +54,32 @@ bool nettleVerifies(const Bytes& publicKeyDer, const Bytes& digest, const Bytes&
   gnutls_pubkey_t key;
   check(gnutls_pubkey_init(&key), "pubkey");
   const gnutls_datum_t der = view(publicKeyDer.data(), publicKeyDer.size());
-  gnutls_ecc_curve_t curve;
-  gnutls_digest_algorithm_t digestAlgorithm;
-  gnutls_gost_paramset_t paramset;
   gnutls_datum_t x, y;
-  const int imported = gnutls_pubkey_import(key, &der, GNUTLS_X509_FMT_DER);
-  const int exported =
-      imported < 0 ? imported : gnutls_pubkey_export_gost_raw2(key, &curve, &digestAlgorithm, &paramset, &x, &y, 0);
+  int result = gnutls_pubkey_import(key, &der, GNUTLS_X509_FMT_DER);
+  if (result >= 0) result = gnutls_pubkey_export_gost_raw2(key, nullptr, nullptr, nullptr, &x, &y, 0);
   gnutls_pubkey_deinit(key);
-  check(exported, "public key");
+  check(result, "public key");
 
-  ecc_point point;
-  ecc_point_init(&point, nettle_get_gost_gc256b());
+  // GnuTLS gives GOST coordinates little-endian, as the key info holds them;
+  // the provider's signature is RFC 4491's (s then r, big-endian) reversed.
+  const Bytes rfc(providerSignature.rbegin(), providerSignature.rend());
   mpz_t px, py;
   mpz_inits(px, py, nullptr);
-  importLittleEndian(px, x);
-  importLittleEndian(py, y);
+  mpz_import(px, x.size, -1, 1, 0, 0, x.data);
+  mpz_import(py, y.size, -1, 1, 0, 0, y.data);
   gnutls_free(x.data);
   gnutls_free(y.data);
-  const bool onCurve = ecc_point_set(&point, px, py) != 0;
-
-  // Back to RFC 4491 order: s then r, each 32 bytes big-endian.
-  Bytes rfc(providerSignature.rbegin(), providerSignature.rend());
+  ecc_point point;
+  ecc_point_init(&point, nettle_get_gost_gc256b());
   dsa_signature signature;
   dsa_signature_init(&signature);
   mpz_import(signature.s, 32, 1, 1, 0, 0, rfc.data());
   mpz_import(signature.r, 32, 1, 1, 0, 0, rfc.data() + 32);
-  const bool valid = onCurve && gostdsa_verify(&point, digest.size(), digest.data(), &signature) != 0;
+  const bool valid =
+      ecc_point_set(&point, px, py) != 0 && gostdsa_verify(&point, digest.size(), digest.data(), &signature) != 0;
   dsa_signature_clear(&signature);
-  mpz_clears(px, py, nullptr);
   ecc_point_clear(&point);
+  mpz_clears(px, py, nullptr);
   return valid;
 }
 

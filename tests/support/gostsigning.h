@@ -49,12 +49,8 @@ std::string writePinentryScript(const std::string& folder, const std::string& ge
 
 // Names the pinentry program of the provider while it lives (an empty name:
 // none, so that no test ever prompts a person), then restores the former one.
-class ScopedPinentry {
- public:
-  explicit ScopedPinentry(const std::string& program = "") : variable_("TELLVANE_PINENTRY", program.c_str()) {}
-
- private:
-  ScopedEnv variable_;
+struct ScopedPinentry : ScopedEnv {
+  explicit ScopedPinentry(const std::string& program = "") : ScopedEnv("TELLVANE_PINENTRY", program.c_str()) {}
 };
 
 }  // namespace tvtest

@@ -12,21 +12,20 @@ class ScopedEnv {
  public:
   ScopedEnv(std::string name, const char* value) : name_(std::move(name)) {
     if (const char* old = std::getenv(name_.c_str())) old_ = old;
+    set(value);
+  }
+  ~ScopedEnv() { set(old_ ? old_->c_str() : nullptr); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  void set(const char* value) const {
     if (value != nullptr)
       setenv(name_.c_str(), value, 1);
     else
       unsetenv(name_.c_str());
   }
-  ~ScopedEnv() {
-    if (old_)
-      setenv(name_.c_str(), old_->c_str(), 1);
-    else
-      unsetenv(name_.c_str());
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
 
- private:
   std::string name_;
   std::optional<std::string> old_;
 };

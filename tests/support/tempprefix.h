@@ -2,6 +2,11 @@
 // TELLVANE_PREFIX points at while the object lives. Both are removed afterwards.
 #pragma once
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
 
 #include "support/scopedenv.h"
@@ -11,8 +16,14 @@ namespace tvtest {
 // A new folder in the system's temporary folder, named <name>-XXXXXX.
 class TempFolder {
  public:
-  explicit TempFolder(const std::string& name = "tellvane-test");
-  ~TempFolder();
+  explicit TempFolder(const std::string& name = "tellvane-test")
+      : path_((std::filesystem::temp_directory_path() / (name + "-XXXXXX")).string()) {
+    if (mkdtemp(path_.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
 
@@ -24,10 +35,7 @@ class TempFolder {
 
 class TempPrefix {
  public:
-  TempPrefix();
-  ~TempPrefix();
-  TempPrefix(const TempPrefix&) = delete;
-  TempPrefix& operator=(const TempPrefix&) = delete;
+  TempPrefix() : variable_("TELLVANE_PREFIX", folder_.path().c_str()) {}
 
   const std::string& path() const { return folder_.path(); }
   // A path under the prefix ("certstores/user/My" -> "<prefix>/certstores/user/My").
@@ -39,6 +47,17 @@ class TempPrefix {
 };
 
 // Writes bytes to a file, creating its missing parent folders.
-void writeFile(const std::string& path, const std::string& bytes);
+inline void writeFile(const std::string& path, const std::string& bytes) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+// The bytes of a file ("" when it cannot be read).
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 }  // namespace tvtest

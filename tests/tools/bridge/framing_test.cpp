@@ -46,24 +46,16 @@ struct Case {
 
 TEST(FrameReader, ReadsMessagesWhateverPiecesTheyArriveIn) {
   const std::string oversized(17, 'x');
+  using S = FrameStatus;
   const Case cases[] = {
-      {"two messages",
-       framed("{\"a\":1}") + framed("[]"),
-       {FrameStatus::Message, FrameStatus::Message, FrameStatus::End},
-       {"{\"a\":1}", "[]"}},
-      {"zero-length",
-       framed("") + framed("1"),
-       {FrameStatus::Message, FrameStatus::Message, FrameStatus::End},
-       {"", "1"}},
-      {"oversized is skipped whole",
-       framed(oversized) + framed("ok"),
-       {FrameStatus::TooLarge, FrameStatus::Message, FrameStatus::End},
-       {"ok"}},
-      {"beyond the protocol", header(bridge::kProtocolLimit + 1) + "xx", {FrameStatus::Excessive}, {}},
-      {"torn header", framed("1") + "\x05\x00", {FrameStatus::Message, FrameStatus::Torn}, {"1"}},
-      {"torn body", header(10) + "12345", {FrameStatus::Torn}, {}},
-      {"torn oversized body", header(100) + oversized, {FrameStatus::Torn}, {}},
-      {"nothing", "", {FrameStatus::End}, {}},
+      {"two messages", framed("{\"a\":1}") + framed("[]"), {S::Message, S::Message, S::End}, {"{\"a\":1}", "[]"}},
+      {"zero-length", framed("") + framed("1"), {S::Message, S::Message, S::End}, {"", "1"}},
+      {"oversized is skipped whole", framed(oversized) + framed("ok"), {S::TooLarge, S::Message, S::End}, {"ok"}},
+      {"beyond the protocol", header(bridge::kProtocolLimit + 1) + "xx", {S::Excessive}, {}},
+      {"torn header", framed("1") + "\x05\x00", {S::Message, S::Torn}, {"1"}},
+      {"torn body", header(10) + "12345", {S::Torn}, {}},
+      {"torn oversized body", header(100) + oversized, {S::Torn}, {}},
+      {"nothing", "", {S::End}, {}},
   };
   for (const Case& c : cases) {
     for (std::size_t piece : {1, 3, 4096}) {

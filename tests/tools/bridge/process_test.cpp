@@ -1,21 +1,15 @@
 // The tellvane-bridge program as a browser runs it: a stream of framed
 // requests on standard input, one connection, the component registered for
 // the user (or not) in a temporary prefix.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "framing.h"
 #include "support/comtest.h"
+#include "support/process.h"
 #include "support/tempprefix.h"
-
-extern char** environ;
 
 namespace {
 
@@ -31,25 +25,13 @@ std::string framed(const json& request) { return bridge::encodeFrame(request.dum
 std::string header(std::uint32_t length) { return std::string(reinterpret_cast<const char*>(&length), 4); }
 
 // Runs the host on the input and reads back every reply it wrote.
-HostRun runHost(const tvtest::TempPrefix& prefix, const std::string& input) {
-  tvtest::writeFile(prefix / "input", input);
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_addopen(&files, 0, (prefix / "input").c_str(), O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&files, 1, (prefix / "output").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  char* argv[] = {const_cast<char*>(TV_BRIDGE_HOST), const_cast<char*>("chrome-extension://test/"), nullptr};
-  pid_t pid;
-  EXPECT_EQ(posix_spawn(&pid, TV_BRIDGE_HOST, &files, nullptr, argv, environ), 0);
-  posix_spawn_file_actions_destroy(&files);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  std::ifstream in(prefix / "output", std::ios::binary);
-  std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  HostRun run{{}, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
-  for (std::size_t at = 0; at + 4 <= output.size();) {
+HostRun runHost(const std::string& input) {
+  const tvtest::ProgramRun program = tvtest::runProgram(TV_BRIDGE_HOST, {"chrome-extension://test/"}, input);
+  HostRun run{{}, program.status};
+  for (std::size_t at = 0; at + 4 <= program.out.size();) {
     std::uint32_t length;
-    std::memcpy(&length, output.data() + at, 4);
-    run.replies.push_back(json::parse(output.substr(at + 4, length)));
+    std::memcpy(&length, program.out.data() + at, 4);
+    run.replies.push_back(json::parse(program.out.substr(at + 4, length)));
     at += 4 + length;
   }
   return run;
@@ -79,7 +61,7 @@ TEST(BridgeHost, ServesManyRequestsOnOneConnectionUntilALengthBeyondTheProtocol)
   input += framed(call(101, "getCertListAsJson", {""})) + header(bridge::kProtocolLimit + 1) + "{}";
   input += framed(call(102, "getCertListAsJson", {""}));  // never read
 
-  HostRun run = runHost(prefix, input);
+  HostRun run = runHost(input);
   EXPECT_EQ(run.status, 1);
   ASSERT_EQ(run.replies.size(), 105u);
   for (int id = 0; id < 100; ++id)
@@ -94,7 +76,7 @@ TEST(BridgeHost, ServesManyRequestsOnOneConnectionUntilALengthBeyondTheProtocol)
 
 TEST(BridgeHost, ReportsAnUnregisteredComponentAndKeepsServing) {
   tvtest::TempPrefix prefix;
-  HostRun run = runHost(prefix, framed(kAllow) + framed(call(1, "getCertListAsJson", {""})) +
+  HostRun run = runHost(framed(kAllow) + framed(call(1, "getCertListAsJson", {""})) +
                                     framed(call(2, "getCertListAsJson", {""})) + header(2) + "{");
   EXPECT_EQ(run.status, 1);  // the last message is torn
   ASSERT_EQ(run.replies.size(), 3u);
