@@ -40,7 +40,9 @@ struct Variant : VARIANT {
   ~Variant() { VariantClear(this); }
   Variant(const Variant&) = delete;
   Variant& operator=(const Variant&) = delete;
-  std::u16string text() const { return bstrVal != nullptr ? std::u16string(bstrVal, SysStringLen(bstrVal)) : u""; }
+  std::u16string text() const {
+    return vt == VT_BSTR && bstrVal != nullptr ? std::u16string(bstrVal, SysStringLen(bstrVal)) : u"";
+  }
 };
 
 inline bool keyExists(HKEY root, const std::u16string& path) {
