@@ -24,10 +24,15 @@ std::string narrow(UINT codePage, const std::u16string& wide, DWORD flags = 0) {
   const int size = WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
                                        nullptr, nullptr);
   EXPECT_GT(size, 0) << "last error " << GetLastError();
+  // Room to spare, so that a byte written past the converted count shows.
+  const std::string guard(16, '\x5A');
   std::string bytes(static_cast<size_t>(size), '\0');
-  EXPECT_EQ(WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), bytes.data(), size,
-                                nullptr, nullptr),
+  bytes += guard;
+  EXPECT_EQ(WideCharToMultiByte(codePage, flags, wide.data(), static_cast<int>(wide.size()), bytes.data(),
+                                static_cast<int>(bytes.size()), nullptr, nullptr),
             size);
+  EXPECT_EQ(bytes.substr(static_cast<size_t>(size)), guard) << "written past the converted count";
+  bytes.resize(static_cast<size_t>(size));
   return bytes;
 }
 
@@ -86,11 +91,17 @@ TEST(Utf8, RandomTextsWithEverySurrogateEdgeEncodeToWhatDecodesBack) {
                             0xDBFF, 0xDC00, 0xDFFF, 0xE000, 0xFFFD, 0xFFFE, 0xFFFF};
   std::mt19937 random(12);
   std::vector<std::u16string> texts;
-  for (int t = 0; t < 300; ++t) {
-    std::u16string text(1 + random() % 64, u'\0');
+  // Half the texts mostly of one- and two-byte units, long enough for the
+  // vector code's blocks of eight to start at every offset.
+  for (int t = 0; t < 600; ++t) {
+    const bool shortUnits = t % 2 != 0;
+    std::u16string text(1 + random() % (shortUnits ? 200 : 64), u'\0');
     for (char16_t& u : text) {
       const unsigned pick = random() % 24;
-      u = pick < std::size(edges) ? edges[pick] : static_cast<char16_t>(random() % 0x10000);
+      if (shortUnits)
+        u = pick == 0 ? edges[random() % std::size(edges)] : static_cast<char16_t>(random() % (pick % 2 ? 0x80 : 0x800));
+      else
+        u = pick < std::size(edges) ? edges[pick] : static_cast<char16_t>(random() % 0x10000);
     }
     texts.push_back(text);
   }
