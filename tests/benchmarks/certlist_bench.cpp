@@ -71,14 +71,7 @@ void CertificateListEnvelope(benchmark::State& state) {
       },
       [&] { listDirectly(paths); });
 }
-BENCHMARK(CertificateListEnvelope)
-    ->ArgName("certificates")
-    ->Arg(1)
-    ->Arg(10)
-    ->Arg(100)
-    ->Arg(1000)
-    ->UseManualTime()
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(CertificateListEnvelope)->Apply(tvbench::overStoreSizes);
 
 void TraceLineWithoutViewer(benchmark::State& state) {
   for (auto _ : state) OutputDebugStringA("CspContext::~CspContext");

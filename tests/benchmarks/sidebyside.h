@@ -63,4 +63,10 @@ void sideBySide(benchmark::State& state, Operation operation, Raw raw) {
   state.counters["ratio"] = median(ours) / median(theirs);
 }
 
+// The store sizes that show how an operation grows with the certificates.
+inline void overStoreSizes(benchmark::internal::Benchmark* benchmark) {
+  benchmark->ArgName("certificates")->Arg(1)->Arg(10)->Arg(100)->Arg(1000)->UseManualTime()->Unit(
+      benchmark::kMicrosecond);
+}
+
 }  // namespace tvbench

@@ -167,13 +167,6 @@ void SignHashEndToEnd(benchmark::State& state) {
   tvbench::sideBySide(
       state, [&] { callOperation(hash.get(), store.thumbprint(), false); }, [&] { store.signDirectly(digest.data()); });
 }
-BENCHMARK(SignHashEndToEnd)
-    ->ArgName("certificates")
-    ->Arg(1)
-    ->Arg(10)
-    ->Arg(100)
-    ->Arg(1000)
-    ->UseManualTime()
-    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(SignHashEndToEnd)->Apply(tvbench::overStoreSizes);
 
 }  // namespace
