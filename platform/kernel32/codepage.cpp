@@ -173,10 +173,10 @@ size_t asciiRun(const WCHAR* s, size_t n, Output<char>& out) {
 #if defined(__x86_64__)
 // Units below U+0800 (Latin, Cyrillic, Greek, Hebrew, Arabic: one or two
 // bytes each) eight at a time with SSSE3, up to the first block with a
-// surrogate: both bytes of every unit are made
-// side by side and a byte shuffle, chosen by which units are ASCII, drops
-// the second byte of those. ICU converts such text unit by unit at about
-// 2 ns each, which is a twentieth of the hash's own time.
+// surrogate: both bytes of every unit are made side by side and a byte
+// shuffle, chosen by which units are ASCII, drops the second byte of those.
+// ICU converts such text unit by unit at about 2 ns each, which is a
+// twentieth of the hash's own time.
 struct ShortUnitShuffles {
   alignas(16) unsigned char keep[256][16];   // by ASCII lanes: the bytes kept, in order
   alignas(16) unsigned char tail[9][16];     // the last eight of 8 + k bytes, moved to the front
@@ -228,11 +228,11 @@ __attribute__((target("ssse3"))) size_t shortUnitRunSsse3(const WCHAR* s, size_t
   size_t written = 0;
   while (n - done >= 8 && room - written >= 16) {
     const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + done));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, high), _mm_setzero_si128())) != 0xFFFF) {
+    const __m128i top = _mm_and_si128(units, high);
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(top, _mm_setzero_si128())) != 0xFFFF) {
       // A block with a unit of three bytes (a sign such as U+2116 in Russian
       // text) goes one unit at a time; one with a surrogate is left to ICU.
-      if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(units, high), _mm_set1_epi16(static_cast<short>(0xD800)))))
-        break;
+      if (_mm_movemask_epi8(_mm_cmpeq_epi16(top, _mm_set1_epi16(static_cast<short>(0xD800))))) break;
       if (room - written < 24) break;
       for (size_t i = 0; i < 8; ++i) written += putBelowSurrogates(s[done + i], to != nullptr ? to + written : nullptr);
       done += 8;
