@@ -1,8 +1,9 @@
 // kernel32: MultiByteToWideChar and WideCharToMultiByte. UTF-8 is decoded
-// here and encoded by ICU, runs of one- and two-byte units in vector code (it
-// carries every text that is signed); the thread's ANSI
-// code page is the character set of the thread's locale, read through iconv.
+// here and encoded a block at a time, ICU taking what the block code leaves
+// (it carries every text that is signed); the thread's ANSI code page is the
+// character set of the thread's locale, read through iconv.
 #include "internal/codepage.h"
+#include "internal/utf8run.h"
 #include "internal/win32call.h"
 
 #include <windows.h>
@@ -23,10 +24,6 @@
 #include <vector>
 
 #include <unicode/ustring.h>
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 namespace {
 
@@ -146,131 +143,13 @@ int utf8ToWide(DWORD flags, const unsigned char* s, size_t n, Output<WCHAR>& out
   return out.count();
 }
 
-// The leading ASCII units of a text, one byte each, in blocks of plain
-// loops that the compiler turns into vector code: several times faster than
-// ICU's unit-by-unit loop for the text of most pages. Never past the output's
-// room: what does not fit is left to the converter, which reports it.
-size_t asciiRun(const WCHAR* s, size_t n, Output<char>& out) {
-  constexpr size_t kBlock = 32;
+// The leading units up to a lone surrogate, converted a block at a time;
+// what follows goes to ICU.
+size_t fastRun(const WCHAR* s, size_t n, Output<char>& out) {
   char* to = out.next();
-  const size_t limit = to != nullptr ? std::min(n, out.room()) : n;
-  size_t done = 0;
-  while (limit - done >= kBlock) {
-    unsigned any = 0;
-    for (size_t i = 0; i < kBlock; ++i) any |= s[done + i];
-    if (any >= 0x80) break;
-    if (to != nullptr) {
-      char block[kBlock];  // its own array: a char pointer may alias the text, which stops the vector code
-      for (size_t i = 0; i < kBlock; ++i) block[i] = static_cast<char>(s[done + i]);
-      std::memcpy(to + done, block, kBlock);
-    }
-    done += kBlock;
-  }
-  out.advance(done);
-  return done;
-}
-
-#if defined(__x86_64__)
-// Units below U+0800 (Latin, Cyrillic, Greek, Hebrew, Arabic: one or two
-// bytes each) eight at a time with SSSE3, up to the first block with a
-// surrogate: both bytes of every unit are made side by side and a byte
-// shuffle, chosen by which units are ASCII, drops the second byte of those.
-// ICU converts such text unit by unit at about 2 ns each, which is a
-// twentieth of the hash's own time.
-struct ShortUnitShuffles {
-  alignas(16) unsigned char keep[256][16];   // by ASCII lanes: the bytes kept, in order
-  alignas(16) unsigned char tail[9][16];     // the last eight of 8 + k bytes, moved to the front
-  unsigned char length[256];                 // by ASCII lanes: the bytes of the block
-  ShortUnitShuffles() {
-    for (unsigned ascii = 0; ascii < 256; ++ascii) {
-      unsigned n = 0;
-      for (unsigned lane = 0; lane < 8; ++lane) {
-        keep[ascii][n++] = static_cast<unsigned char>(2 * lane);
-        if (!(ascii >> lane & 1)) keep[ascii][n++] = static_cast<unsigned char>(2 * lane + 1);
-      }
-      length[ascii] = static_cast<unsigned char>(n);
-      while (n < 16) keep[ascii][n++] = 0x80;
-    }
-    for (unsigned k = 0; k <= 8; ++k)
-      for (unsigned i = 0; i < 16; ++i) tail[k][i] = i < 8 ? static_cast<unsigned char>(k + i) : 0x80;
-  }
-};
-
-// The UTF-8 of a unit that is not a surrogate, written when `to` is not
-// null; its length.
-size_t putBelowSurrogates(unsigned unit, char* to) {
-  if (unit < 0x80) {
-    if (to != nullptr) to[0] = static_cast<char>(unit);
-    return 1;
-  }
-  if (unit < 0x800) {
-    if (to != nullptr) {
-      to[0] = static_cast<char>(0xC0 | unit >> 6);
-      to[1] = static_cast<char>(0x80 | (unit & 0x3F));
-    }
-    return 2;
-  }
-  if (to != nullptr) {
-    to[0] = static_cast<char>(0xE0 | unit >> 12);
-    to[1] = static_cast<char>(0x80 | (unit >> 6 & 0x3F));
-    to[2] = static_cast<char>(0x80 | (unit & 0x3F));
-  }
-  return 3;
-}
-
-__attribute__((target("ssse3"))) size_t shortUnitRunSsse3(const WCHAR* s, size_t n, Output<char>& out) {
-  static const ShortUnitShuffles shuffles;
-  char* to = out.next();
-  const size_t room = to != nullptr ? out.room() : SIZE_MAX;
-  const __m128i high = _mm_set1_epi16(static_cast<short>(0xF800));
-  const __m128i six = _mm_set1_epi16(0x3F);
-  size_t done = 0;
   size_t written = 0;
-  while (n - done >= 8 && room - written >= 16) {
-    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + done));
-    const __m128i top = _mm_and_si128(units, high);
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(top, _mm_setzero_si128())) != 0xFFFF) {
-      // A block with a unit of three bytes (a sign such as U+2116 in Russian
-      // text) goes one unit at a time; one with a surrogate is left to ICU.
-      if (_mm_movemask_epi8(_mm_cmpeq_epi16(top, _mm_set1_epi16(static_cast<short>(0xD800))))) break;
-      if (room - written < 24) break;
-      for (size_t i = 0; i < 8; ++i) written += putBelowSurrogates(s[done + i], to != nullptr ? to + written : nullptr);
-      done += 8;
-      continue;
-    }
-    const __m128i ascii = _mm_cmplt_epi16(units, _mm_set1_epi16(0x80));
-    const __m128i lead = _mm_or_si128(_mm_srli_epi16(units, 6), _mm_set1_epi16(0xC0));
-    const __m128i trail = _mm_or_si128(_mm_and_si128(units, six), _mm_set1_epi16(0x80));
-    const __m128i pairs = _mm_or_si128(lead, _mm_slli_epi16(trail, 8));
-    const __m128i both = _mm_or_si128(_mm_and_si128(ascii, units), _mm_andnot_si128(ascii, pairs));
-    const unsigned lanes = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(ascii, _mm_setzero_si128())));
-    const size_t length = shuffles.length[lanes];
-    if (to != nullptr) {
-      const __m128i bytes =
-          _mm_shuffle_epi8(both, _mm_load_si128(reinterpret_cast<const __m128i*>(shuffles.keep[lanes])));
-      // Two eight-byte stores that together cover exactly `length` bytes:
-      // nothing past the converted count is touched.
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(to + written), bytes);
-      const __m128i last =
-          _mm_shuffle_epi8(bytes, _mm_load_si128(reinterpret_cast<const __m128i*>(shuffles.tail[length - 8])));
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(to + written + length - 8), last);
-    }
-    written += length;
-    done += 8;
-  }
+  const size_t done = tv::utf8Run(s, n, to, to != nullptr ? out.room() : 0, written);
   out.advance(written);
-  return done;
-}
-#endif
-
-// The leading units up to a surrogate, converted here, mostly eight at a
-// time; what follows goes to ICU.
-size_t shortUnitRun(const WCHAR* s, size_t n, Output<char>& out) {
-  size_t done = asciiRun(s, n, out);
-#if defined(__x86_64__)
-  static const bool ssse3 = __builtin_cpu_supports("ssse3");
-  if (ssse3) done += shortUnitRunSsse3(s + done, n - done, out);
-#endif
   return done;
 }
 
@@ -288,13 +167,13 @@ int wideToUtf8(DWORD flags, const WCHAR* s, size_t n, Output<char>& out) {
   constexpr size_t kTail = 64;
   constexpr size_t kShortSpan = 64;
   bool invalid = false;
-  size_t span = kShortSpan;  // what ICU converts where the vector code stops
+  size_t span = kShortSpan;  // what ICU converts where the block code stops
   for (size_t begin = 0; begin < n;) {
-    const size_t fast = shortUnitRun(s + begin, n - begin, out);
+    const size_t fast = fastRun(s + begin, n - begin, out);
     begin += fast;
     if (begin == n) break;
-    // Text the vector code keeps stopping on (CJK, say) goes to ICU in ever
-    // longer pieces, so that each call of ICU's costs little per unit.
+    // Text the block code keeps stopping on (lone surrogates, say) goes to
+    // ICU in ever longer pieces, so that each call of ICU's costs little.
     span = fast >= kShortSpan ? kShortSpan : std::min(span * 2, kPiece);
     const size_t remaining = n - begin;
     const bool tail = remaining <= kTail;

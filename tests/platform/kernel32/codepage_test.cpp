@@ -91,17 +91,31 @@ TEST(Utf8, RandomTextsWithEverySurrogateEdgeEncodeToWhatDecodesBack) {
                             0xDBFF, 0xDC00, 0xDFFF, 0xE000, 0xFFFD, 0xFFFE, 0xFFFF};
   std::mt19937 random(12);
   std::vector<std::u16string> texts;
-  // Half the texts mostly of one- and two-byte units, long enough for the
-  // vector code's blocks of eight to start at every offset.
-  for (int t = 0; t < 600; ++t) {
-    const bool shortUnits = t % 2 != 0;
-    std::u16string text(1 + random() % (shortUnits ? 200 : 64), u'\0');
-    for (char16_t& u : text) {
+  // A third of the texts any units, the edges often; a third mostly one- and
+  // two-byte units; a third whole code points of every UTF-8 length with a
+  // lone surrogate now and then. The last two are long enough for the block
+  // code to start at every offset.
+  for (int t = 0; t < 900; ++t) {
+    const int kind = t % 3;
+    const size_t length = 1 + random() % (kind == 0 ? 64 : 200);
+    std::u16string text;
+    while (text.size() < length) {
       const unsigned pick = random() % 24;
-      if (shortUnits)
-        u = pick == 0 ? edges[random() % std::size(edges)] : static_cast<char16_t>(random() % (pick % 2 ? 0x80 : 0x800));
-      else
-        u = pick < std::size(edges) ? edges[pick] : static_cast<char16_t>(random() % 0x10000);
+      if (kind == 0) {
+        text += pick < std::size(edges) ? edges[pick] : static_cast<char16_t>(random() % 0x10000);
+      } else if (kind == 1) {
+        text += pick == 0 ? edges[random() % std::size(edges)] : static_cast<char16_t>(random() % (pick % 2 ? 0x80 : 0x800));
+      } else {
+        const char32_t c = pick == 0 ? 0xD800 + random() % 0x800
+                           : pick < 6 ? random() % 0x80
+                           : pick < 10 ? random() % 0x800
+                           : pick < 17 ? random() % 0xD800
+                                       : 0x10000 + random() % 0x100000;
+        if (c < 0x10000)
+          text += static_cast<char16_t>(c);
+        else
+          text += {static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)), static_cast<char16_t>(0xDC00 + (c & 0x3FF))};
+      }
     }
     texts.push_back(text);
   }
