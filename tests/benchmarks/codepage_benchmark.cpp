@@ -1,45 +1,54 @@
-// The conversions on the signing path: a 1 MiB text (UTF-16) to UTF-8, and
-// to and from the thread's ANSI code page under a CP1251 locale.
+// The conversions on the signing path: the four signed texts of 1 MiB to
+// UTF-8 against ICU's converter side by side, and to and from the thread's
+// ANSI code page under a CP1251 locale.
 #include <windows.h>
 
+#include "sidebyside.h"
+#include "signedtexts.h"
 #include "support/threadlocale.h"
 
 #include <benchmark/benchmark.h>
+#include <unicode/ustring.h>
 
-#include <optional>
 #include <string>
 
 namespace {
 
-// Mostly Cyrillic with Latin and a surrogate pair now and then.
-std::u16string sampleText(size_t units) {
-  const std::u16string piece = u"\u041F\u0440\u0438\u0432\u0435\u0442, world \U0001F600 ";
-  std::u16string text;
-  while (text.size() < units) text += piece;
-  text.resize(units);
-  return text;
+void Utf8AgainstIcu(benchmark::State& state) {
+  const std::u16string text = tvbench::textOf(tvbench::kTexts[state.range(0)], 1 << 20);
+  std::string out(text.size() * 3, '\0');
+  const int length = static_cast<int>(text.size());
+  tvbench::sideBySide(
+      state,
+      [&] {
+        benchmark::DoNotOptimize(
+            WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), static_cast<int>(out.size()), nullptr, nullptr));
+      },
+      [&] {
+        int32_t written = 0;
+        UErrorCode status = U_ZERO_ERROR;
+        u_strToUTF8(out.data(), static_cast<int32_t>(out.size()), &written, text.data(), length, &status);
+        benchmark::DoNotOptimize(written);
+      });
 }
+BENCHMARK(Utf8AgainstIcu)->ArgName("text")->DenseRange(0, 3)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
-// To UTF-8 (code page 0), or to the thread's ANSI code page (1) under a
-// CP1251 locale.
-void wideToNarrow(benchmark::State& state) {
-  const bool ansi = state.range(0) != 0;
-  if (ansi && !tvtest::ThreadLocale::available("ru_RU.CP1251")) {
+void wideToCp1251(benchmark::State& state) {
+  if (!tvtest::ThreadLocale::available("ru_RU.CP1251")) {
     state.SkipWithError("no ru_RU.CP1251 locale");
     return;
   }
-  std::optional<tvtest::ThreadLocale> locale;
-  if (ansi) locale.emplace("ru_RU.CP1251");
-  const std::u16string text = sampleText(512 * 1024);
+  tvtest::ThreadLocale locale("ru_RU.CP1251");
+  const std::u16string text = tvbench::textOf(tvbench::kTexts[1], 1 << 20);
   std::string out(text.size() * 3, '\0');
   for (auto _ : state) {
-    const int n = WideCharToMultiByte(ansi ? CP_THREAD_ACP : CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      out.data(), static_cast<int>(out.size()), nullptr, nullptr);
+    const int n = WideCharToMultiByte(CP_THREAD_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                                      static_cast<int>(out.size()), nullptr, nullptr);
     benchmark::DoNotOptimize(n);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size() * 2));
 }
-BENCHMARK(wideToNarrow)->ArgName("codepage")->Arg(0)->Arg(1);
+BENCHMARK(wideToCp1251);
 
 void cp1251ToWide(benchmark::State& state) {
   if (!tvtest::ThreadLocale::available("ru_RU.CP1251")) {

@@ -25,6 +25,7 @@
 
 #include "shared/clientcrypto.h"
 #include "sidebyside.h"
+#include "signedtexts.h"
 #include "support/certfactory.h"
 #include "support/comtest.h"
 #include "support/gostsigning.h"
@@ -87,29 +88,6 @@ class Store {
 
 using comtest::Bstr;
 
-std::string utf8Of(const std::u16string& text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                       nullptr);
-  std::string bytes(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
-  return bytes;
-}
-
-// The piece repeated until its UTF-8 reaches `bytes`.
-std::u16string textOf(const std::u16string& piece, size_t bytes) {
-  const size_t pieceBytes = utf8Of(piece).size();
-  std::u16string text;
-  for (size_t made = 0; made < bytes; made += pieceBytes) text += piece;
-  return text;
-}
-
-const std::u16string kTexts[] = {
-    u"The quick brown fox jumps over the lazy dog. ",
-    u"Съешь же ещё этих мягких французских булок, да выпей чаю. ",
-    u"Договор № 42 от 01.02.2024, contract signed by Иванов И. И. ",
-    u"漢字と仮名の文章😀、署名する🖋。",
-};
-
 void callOperation(BSTR first, BSTR thumbprint, bool text) {
   BSTR result = nullptr;
   ClientCrypto client;
@@ -121,8 +99,8 @@ void callOperation(BSTR first, BSTR thumbprint, bool text) {
 
 void SignString1MiB(benchmark::State& state) {
   const Store store(1, 1);
-  const std::u16string wide = textOf(kTexts[state.range(0)], 1 << 20);
-  const std::string utf8 = utf8Of(wide);
+  const std::u16string wide = tvbench::textOf(tvbench::kTexts[state.range(0)], 1 << 20);
+  const std::string utf8 = tvbench::utf8Of(wide);
   const Bstr text(wide);
   tvbench::sideBySide(
       state, [&] { callOperation(text.get(), store.thumbprint(), true); },
@@ -145,7 +123,7 @@ long residentKiB(const char* field) {
 
 void SignString64MiBPeakMemory(benchmark::State& state) {
   const Store store(1, 1);
-  const Bstr text(textOf(kTexts[1], 64 << 20).substr(0, 32 << 20));  // 64 MiB as an automation string
+  const Bstr text(tvbench::textOf(tvbench::kTexts[1], 64 << 20).substr(0, 32 << 20));  // 64 MiB as an automation string
   const double textKiB = 64 * 1024;
   for (auto _ : state) {
     std::ofstream("/proc/self/clear_refs") << "5";  // the high-water mark starts again from here
