@@ -25,6 +25,13 @@ WINBASEAPI void WINAPI TvGetDebugOutputHook(TvDebugOutputHook* hook, void** cont
 // The text lives until the thread's next call.
 WINBASEAPI const char* WINAPI TvDebugOutputSocketPath(void);
 
+// ---- kernel32: code pages --------------------------------------------------
+
+// Whether UTF-16 -> UTF-8 may use the processor's vector instructions (on at
+// start, where the processor has AVX2). Off, it converts as on a processor
+// without them, so that tests can check both ways give the same bytes.
+WINBASEAPI void WINAPI TvUseVectorConversion(BOOL use);
+
 // ---- crypt32: certificate contexts -----------------------------------------
 
 // The number of certificate contexts alive in this process (created and not

@@ -5,7 +5,12 @@
 // which their result must equal byte for byte.
 #include "internal/utf8run.h"
 
+#include <windows.h>
+
+#include <tvplatform.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -227,14 +232,19 @@ __attribute__((target("avx2"))) size_t avx2Run(const char16_t* s, size_t n, char
 
 #endif
 
+std::atomic<bool> vectorsAllowed{true};
+
 }  // namespace
 
 size_t utf8Run(const char16_t* units, size_t n, char* to, size_t room, size_t& written) {
+  const size_t limit = to != nullptr ? room : SIZE_MAX;
 #if defined(__x86_64__)
   static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2) return avx2Run(units, n, to, to != nullptr ? room : SIZE_MAX, written);
+  if (avx2 && vectorsAllowed.load(std::memory_order_relaxed)) return avx2Run(units, n, to, limit, written);
 #endif
-  return asciiRun(units, n, to, to != nullptr ? room : SIZE_MAX, written);
+  return asciiRun(units, n, to, limit, written);
 }
 
 }  // namespace tv
+
+WINBASEAPI void WINAPI TvUseVectorConversion(BOOL use) { tv::vectorsAllowed.store(use != FALSE); }

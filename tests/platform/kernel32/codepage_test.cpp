@@ -1,6 +1,7 @@
 // MultiByteToWideChar / WideCharToMultiByte with Windows' results: UTF-8 with
 // U+FFFD for what cannot be converted, the thread's ANSI code page following
 // the thread's locale, the size protocol and the argument checks.
+#include <tvplatform.h>
 #include <windows.h>
 
 #include "support/threadlocale.h"
@@ -91,12 +92,12 @@ TEST(Utf8, RandomTextsWithEverySurrogateEdgeEncodeToWhatDecodesBack) {
                             0xDBFF, 0xDC00, 0xDFFF, 0xE000, 0xFFFD, 0xFFFE, 0xFFFF};
   std::mt19937 random(12);
   std::vector<std::u16string> texts;
-  // A third of the texts any units, the edges often; a third mostly one- and
-  // two-byte units; a third whole code points of every UTF-8 length with a
-  // lone surrogate now and then. The last two are long enough for the block
-  // code to start at every offset.
-  for (int t = 0; t < 900; ++t) {
-    const int kind = t % 3;
+  // Four kinds of text: any units, the edges often; mostly one- and two-byte
+  // units; ASCII with a Latin-1 letter or an edge now and then; whole code
+  // points of every UTF-8 length with a lone surrogate now and then. All but
+  // the first are long enough for the block code to start at every offset.
+  for (int t = 0; t < 1200; ++t) {
+    const int kind = t % 4;
     const size_t length = 1 + random() % (kind == 0 ? 64 : 200);
     std::u16string text;
     while (text.size() < length) {
@@ -105,6 +106,10 @@ TEST(Utf8, RandomTextsWithEverySurrogateEdgeEncodeToWhatDecodesBack) {
         text += pick < std::size(edges) ? edges[pick] : static_cast<char16_t>(random() % 0x10000);
       } else if (kind == 1) {
         text += pick == 0 ? edges[random() % std::size(edges)] : static_cast<char16_t>(random() % (pick % 2 ? 0x80 : 0x800));
+      } else if (kind == 2) {
+        text += pick < 22 ? static_cast<char16_t>(random() % 0x80)
+                : pick == 22 ? static_cast<char16_t>(0x80 + random() % 0x80)
+                             : edges[random() % std::size(edges)];
       } else {
         const char32_t c = pick == 0 ? 0xD800 + random() % 0x800
                            : pick < 6 ? random() % 0x80
@@ -129,6 +134,11 @@ TEST(Utf8, RandomTextsWithEverySurrogateEdgeEncodeToWhatDecodesBack) {
     const std::u16string expected = withLoneSurrogatesReplaced(text);
     ASSERT_EQ(widen(CP_UTF8, bytes, MB_ERR_INVALID_CHARS), expected);
     ASSERT_EQ(bytes, narrow(CP_UTF8, expected, WC_ERR_INVALID_CHARS));
+    // The path of a processor without vector instructions gives the same bytes.
+    TvUseVectorConversion(FALSE);
+    const std::string plain = narrow(CP_UTF8, text);
+    TvUseVectorConversion(TRUE);
+    ASSERT_EQ(plain, bytes);
   }
 }
 
