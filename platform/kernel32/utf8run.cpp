@@ -203,8 +203,9 @@ __attribute__((target("avx2"))) size_t avx2Run(const char16_t* s, size_t n, char
   while (n - done >= 16 + kAfter && room - made >= 64) {
     char* at = to != nullptr ? to + made : nullptr;
     // A signed text is read once, in pieces between which the hash fills the
-    // nearer caches: it is asked for 512 units ahead.
-    _mm_prefetch(reinterpret_cast<const char*>(s + done) + 1024, _MM_HINT_T0);
+    // nearer caches: it is asked for 512 units ahead (an address reckoned
+    // as a number: it may lie past the text, which a prefetch may name).
+    _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(s + done) + 1024), _MM_HINT_T0);
     const __m256i units = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + done));
     if (n - done >= 32 + kAfter) {
       const __m256i more = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + done + 16));
