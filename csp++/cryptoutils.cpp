@@ -130,9 +130,16 @@ bool isGostProviderPresent() {
   }
 }
 
-std::vector<BYTE> digestFile(const CspContext& context, const std::string& fileName) {
+ALG_ID gostHashAlgorithm(const std::string& publicKeyOid) {
+  if (publicKeyOid == szOID_CP_GOST_R3410EL) return CALG_GR3411;
+  if (publicKeyOid == szOID_CP_GOST_R3410_12_256) return CALG_GR3411_2012_256;
+  if (publicKeyOid == szOID_CP_GOST_R3410_12_512) return CALG_GR3411_2012_512;
+  throw std::invalid_argument("The certificate's key is not a GOST R 34.10 key: " + publicKeyOid);
+}
+
+std::vector<BYTE> digestFile(const CspContext& context, const std::string& fileName, ALG_ID algorithm) {
   if (fileName.empty()) throw std::invalid_argument("No filename given");
-  CspHash hash(context.handle(), CALG_GR3411);
+  CspHash hash(context.handle(), algorithm);
   Sys::FileInputStream file(fileName);
   for (;;) {
     std::vector<BYTE> block(kFileBlock);

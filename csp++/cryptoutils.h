@@ -54,5 +54,11 @@ std::vector<BYTE> base64Decode(const std::string& text);
 // True when a provider of type 75 (GOST R 34.10-2001) is installed.
 bool isGostProviderPresent();
 
-// The GOST R 34.11-94 digest of a file's content.
-std::vector<BYTE> digestFile(const CspContext& context, const std::string& fileName);
+// The hash that a key of the public key algorithm (an OID) signs: 0x801E
+// for GOST R 34.10-2001, 0x8021 and 0x8022 for GOST R 34.10-2012 with 256-
+// and 512-bit keys. Any other algorithm raises std::invalid_argument.
+ALG_ID gostHashAlgorithm(const std::string& publicKeyOid);
+
+// The digest of a file's content, GOST R 34.11-94 unless another hash is named.
+std::vector<BYTE> digestFile(const CspContext& context, const std::string& fileName,
+                             ALG_ID algorithm = CALG_GR3411);

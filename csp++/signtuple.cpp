@@ -12,7 +12,8 @@ namespace {
 // "SIGN" in the low half, "DATA" in the high half: the bytes SIGNDATA.
 constexpr uint32_t kMagicLow = 0x4E474953;
 constexpr uint32_t kMagicHigh = 0x41544144;
-constexpr DWORD kMaxSignatureLength = 100;
+// A GOST R 34.10-2012 signature with a 512-bit key is the longest: 128 bytes.
+constexpr DWORD kMaxSignatureLength = 128;
 
 }  // namespace
 

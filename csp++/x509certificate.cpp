@@ -116,13 +116,19 @@ std::string X509Certificate::notBefore() const { return timeText(held()->pCertIn
 
 std::string X509Certificate::notAfter() const { return timeText(held()->pCertInfo->NotAfter); }
 
+std::string X509Certificate::publicKeyAlgorithm() const {
+  const char* oid = held()->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId;
+  return oid != nullptr ? oid : std::string();
+}
+
 std::string X509Certificate::toJson() const {
   // Names may hold quotation marks, backslashes and control characters;
   // bytes of 0x80 and above (the ANSI code page's letters) stay as they are.
   return "{" + quoted("Thumbprint") + ":" + quoted(thumbprint()) + "," + quoted("DistinguishedName") + ":" +
          quoted(Sys::escapeJson(subjectFullName())) + "," + quoted("IssuerDistinguishedName") + ":" +
          quoted(Sys::escapeJson(issuerFullName())) + "," + quoted("NotBefore") + ":" + quoted(notBefore()) + "," +
-         quoted("NotAfter") + ":" + quoted(notAfter()) + "}";
+         quoted("NotAfter") + ":" + quoted(notAfter()) + "," + quoted("PublicKeyAlgorithm") + ":" +
+         quoted(Sys::escapeJson(publicKeyAlgorithm())) + "}";
 }
 
 std::string X509Certificate::getNameOf(const char* oid, DWORD flags) const {

@@ -44,8 +44,11 @@ class X509Certificate {
   // The validity period as "YYYY-MM-DD hh:mm:ss.mmm", in UTC.
   std::string notBefore() const;
   std::string notAfter() const;
-  // The certificate's element of the certificate list: five members, names
-  // escaped for JSON, no white space.
+  // The subject public key's algorithm, as its OID in dotted text.
+  std::string publicKeyAlgorithm() const;
+  // The certificate's element of the certificate list: six members, names
+  // escaped for JSON, no white space. The last, the key's algorithm, tells a
+  // page which digest the key signs.
   std::string toJson() const;
 
   // One name attribute by OID: flags 0 for the subject, 1

@@ -180,18 +180,21 @@ std::string signTupleEnvelope(const std::vector<BYTE>& signature, const Crypto::
 }
 
 // Finds the certificate of the thumbprint, reaches its private key, and packs
-// what sign() makes with a hash on that key's context. The hash ends inside
-// sign(), before the context is released. line is the calling operation's own,
-// for a missing certificate.
-std::string signedEnvelope(BSTR certThumb, int line, const std::function<std::vector<BYTE>(HCRYPTPROV)>& sign) {
+// what sign() makes with a hash on that key's context, of the algorithm the
+// key signs. The hash ends inside sign(), before the context is released.
+// line is the calling operation's own, for a missing certificate.
+std::string signedEnvelope(BSTR certThumb, int line,
+                           const std::function<std::vector<BYTE>(HCRYPTPROV, ALG_ID)>& sign) {
   Sys::trace("Converting certificate thumbprint...");
   const std::string thumbprint = fromBstr(certThumb);
   Sys::trace("Opening certificate store...");
   Crypto::CertificateStore store(WSTR("My"), false, true);
   const Crypto::X509Certificate certificate = findSigner(store, thumbprint, line);
+  // A key that cannot sign here is refused before its provider is asked.
+  const ALG_ID hashAlgorithm = gostHashAlgorithm(certificate.publicKeyAlgorithm());
   Sys::trace("Entering to certificate priv key context...");
   CspContext context(certificate);
-  return signTupleEnvelope(sign(context.handle()), certificate);
+  return signTupleEnvelope(sign(context.handle(), hashAlgorithm), certificate);
 }
 
 // Feeds the UTF-8 bytes of the text to the hash a piece at a time, so that
@@ -226,9 +229,9 @@ HRESULT ClientCrypto::signHash(BSTR encodedHash, BSTR certThumb, BSTR /*pinCode*
                       [&](std::string& envelope) {
                         Sys::trace("Decode hash...");
                         const std::vector<BYTE> digest = base64Decode(fromBstr(encodedHash));
-                        envelope = signedEnvelope(certThumb, __LINE__, [&](HCRYPTPROV provider) {
+                        envelope = signedEnvelope(certThumb, __LINE__, [&](HCRYPTPROV provider, ALG_ID algorithm) {
                           Sys::trace("Import digest value into CSP..");
-                          CspHash hash(provider, CALG_GR3411);
+                          CspHash hash(provider, algorithm);
                           hash.setHashValue(digest.data(), static_cast<DWORD>(digest.size()));
                           Sys::trace("Signing the existing hash...");
                           return hash.sign(AT_KEYEXCHANGE);
@@ -240,10 +243,10 @@ HRESULT ClientCrypto::signHash(BSTR encodedHash, BSTR certThumb, BSTR /*pinCode*
 HRESULT ClientCrypto::signString(BSTR astr, BSTR certThumb, BSTR /*pinCode*/, BSTR* encodedSignature) {
   return runOperation("ClientCrypto::signString", "Invalid argument", {astr, certThumb}, encodedSignature,
                       [&](std::string& envelope) {
-                        envelope = signedEnvelope(certThumb, __LINE__, [&](HCRYPTPROV provider) {
+                        envelope = signedEnvelope(certThumb, __LINE__, [&](HCRYPTPROV provider, ALG_ID algorithm) {
                           Sys::trace("Calculating digest");
                           if (astr[0] == 0) ClientCrypto::toUtf8(astr);  // raises the conversion's error
-                          CspHash hash(provider, CALG_GR3411);
+                          CspHash hash(provider, algorithm);
                           hashAsUtf8(hash, astr);
                           Sys::trace("Signing the  digest...");
                           return hash.sign(AT_KEYEXCHANGE);

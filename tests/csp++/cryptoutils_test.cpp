@@ -40,6 +40,14 @@ TEST_F(CryptoUtilsTest, ChecksArgumentsBeforeThePlatformSeesThem) {
   EXPECT_EQ(imported.getHashValue(), digest);
 }
 
+TEST(GostHashAlgorithm, FollowsTheKeysAlgorithmAndRefusesOthers) {
+  EXPECT_EQ(gostHashAlgorithm("1.2.643.2.2.19"), 0x801Eu);
+  EXPECT_EQ(gostHashAlgorithm("1.2.643.7.1.1.1.1"), 0x8021u);
+  EXPECT_EQ(gostHashAlgorithm("1.2.643.7.1.1.1.2"), 0x8022u);
+  EXPECT_EQ(thrownText([] { gostHashAlgorithm("1.2.643.7.1.1.1"); }),
+            "The certificate's key is not a GOST R 34.10 key: 1.2.643.7.1.1.1");
+}
+
 TEST(Base64, EncodesOneLineAndReportsUndecodableText) {
   Bytes hundred(100);
   for (size_t i = 0; i < hundred.size(); ++i) hundred[i] = static_cast<unsigned char>(i * 7);

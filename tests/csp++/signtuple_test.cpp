@@ -40,7 +40,7 @@ class SignTupleTest : public ::testing::Test {
 TEST_F(SignTupleTest, WritesTheRecordAndReadsItBackLeavingWhatFollows) {
   const Bytes signature(64, 0xA5);
   EXPECT_EQ(record(signature), concat({magic, le32(64), signature, le32(made.der.size()), made.der}));
-  for (const Bytes& written : {signature, Bytes(100, 0x3C)}) {
+  for (const Bytes& written : {signature, Bytes(128, 0x3C)}) {  // 128: a 512-bit key's
     Sys::MemoryInputStream stream(concat({record(written), Bytes{'n', 'e', 'x', 't'}}));
     Bytes read = {1, 2, 3};
     Crypto::X509Certificate readCertificate;
@@ -65,7 +65,7 @@ TEST_F(SignTupleTest, ReaderRefusesMalformedRecords) {
       {"swapped magic", concat({Bytes(magic.begin() + 4, magic.end()), Bytes(magic.begin(), magic.begin() + 4),
                                 Bytes(good.begin() + 8, good.end())}),
        "Invalid stream prefix"},
-      {"signature of 101 bytes", record(Bytes(101, 1)), "Illegal length of signature field"},
+      {"signature of 129 bytes", record(Bytes(129, 1)), "Illegal length of signature field"},
       {"cut inside the signature", Bytes(good.begin(), good.begin() + 40), "Broken stream (1)"},
       {"cut inside the certificate length", Bytes(good.begin(), good.begin() + 78), "Broken stream (2)"},
       {"cut inside the certificate", Bytes(good.begin(), good.end() - 10), "Broken stream (2)"},

@@ -64,7 +64,8 @@ TEST(X509Certificate, JsonObjectAndNameAttributes) {
   EXPECT_EQ("{\"Thumbprint\":\"" + tvtest::sha1Hex(der) +
                 "\",\"DistinguishedName\":\"C=RU, CN=\\\"Holder, \\\"\\\"Main\\\"\\\"\\\"\","
                 "\"IssuerDistinguishedName\":\"CN=Issuing CA\","
-                "\"NotBefore\":\"2021-03-05 07:08:09.000\",\"NotAfter\":\"2022-03-05 07:08:09.000\"}",
+                "\"NotBefore\":\"2021-03-05 07:08:09.000\",\"NotAfter\":\"2022-03-05 07:08:09.000\","
+                "\"PublicKeyAlgorithm\":\"1.2.840.10045.2.1\"}",
             certificate.toJson());
   EXPECT_EQ("Holder, \"Main\"", certificate.subjectCommonName());
   EXPECT_EQ("Issuing CA", certificate.issuerCommonName());

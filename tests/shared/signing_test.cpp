@@ -133,6 +133,8 @@ TEST_F(SigningTest, ReportsEveryFailureAsAnErrorEnvelopeWithThePlatformsText) {
   tvtest::installKeyContainer("locked", tvtest::encryptPrivateKey(locked.privateKeyPem, "1234"), locked.publicKeyDer);
   const Bytes foreign = tvtest::withParamSet35(tvtest::makeCertificate().der, 2);
   tvtest::installCertificate(prefix.path(), "foreign.der", foreign);
+  const Bytes ecdsa = tvtest::makeCertificate(KeyKind::EcdsaP256).der;
+  tvtest::installCertificate(prefix.path(), "ecdsa.der", ecdsa);
 
   std::string lower = thumb;
   std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
@@ -147,6 +149,8 @@ TEST_F(SigningTest, ReportsEveryFailureAsAnErrorEnvelopeWithThePlatformsText) {
       {"no key for the certificate", digest, tvtest::sha1Hex(keyless.der),
        "Cannot find the certificate and private key for decryption.\r\n"},
       {"key of another parameter set", digest, tvtest::sha1Hex(foreign), "Invalid algorithm specified.\r\n"},
+      {"key of another algorithm", digest, tvtest::sha1Hex(ecdsa),
+       "The certificate's key is not a GOST R 34.10 key: 1.2.840.10045.2.1"},
       {"key file readable by the group", digest, tvtest::sha1Hex(shared.der), "Access denied.\r\n"},
       {"encrypted key, nobody to ask for the PIN", digest, tvtest::sha1Hex(locked.der),
        "The action was cancelled by the user.\r\n"},

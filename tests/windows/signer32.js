@@ -23,7 +23,8 @@ function check(ok, what) {
 // matched the exact shape of an envelope, which admits JSON strings alone.
 var jsonString = '"(?:[^"\\\\\\u0000-\\u001f]|\\\\["\\\\/bfnrt]|\\\\u[0-9A-Fa-f]{4})*"';
 var certificate = '\\{"Thumbprint":' + jsonString + ',"DistinguishedName":' + jsonString +
-    ',"IssuerDistinguishedName":' + jsonString + ',"NotBefore":' + jsonString + ',"NotAfter":' + jsonString + '\\}';
+    ',"IssuerDistinguishedName":' + jsonString + ',"NotBefore":' + jsonString + ',"NotAfter":' + jsonString +
+    ',"PublicKeyAlgorithm":' + jsonString + '\\}';
 var listEnvelope = new RegExp('^\\{"success":true,"result":\\[(?:' + certificate + '(?:,' + certificate + ')*)?\\]\\}$');
 var textEnvelope = new RegExp('^\\{"success":(?:true|false),"result":' + jsonString + '\\}$');
 
@@ -38,13 +39,13 @@ var expected = {
   "B34D261BED66548D9FE07522E17E560E3B84DEE3": { Thumbprint: "B34D261BED66548D9FE07522E17E560E3B84DEE3",
     DistinguishedName: "O=Tellvane tests, CN=\u0422\u0435\u0441\u0442\u043e\u0432\u044b\u0439 \u043f\u043e\u0434\u043f\u0438\u0441\u0430\u043d\u0442",
     IssuerDistinguishedName: "O=Tellvane tests, CN=\u0422\u0435\u0441\u0442\u043e\u0432\u044b\u0439 \u043f\u043e\u0434\u043f\u0438\u0441\u0430\u043d\u0442",
-    NotBefore: "2026-12-07 01:22:18.000", NotAfter: "2027-12-07 01:22:18.000" },
+    NotBefore: "2026-12-07 01:22:18.000", NotAfter: "2027-12-07 01:22:18.000", PublicKeyAlgorithm: "1.2.643.2.2.19" },
   "0B1F7443D6461EBDB28DB6025B94BFD9A0D14F81": { Thumbprint: "0B1F7443D6461EBDB28DB6025B94BFD9A0D14F81",
     DistinguishedName: 'C=RU, O="Quote ""Tests"", Comma Ltd", CN="Backslash \\ and semicolon; sign"',
     IssuerDistinguishedName: 'C=RU, O="Quote ""Tests"", Comma Ltd", CN="Backslash \\ and semicolon; sign"',
-    NotBefore: "2026-12-07 02:22:20.000", NotAfter: "2046-12-02 02:22:20.000" }
+    NotBefore: "2026-12-07 02:22:20.000", NotAfter: "2046-12-02 02:22:20.000", PublicKeyAlgorithm: "1.2.840.113549.1.1.1" }
 };
-var fields = ["Thumbprint", "DistinguishedName", "IssuerDistinguishedName", "NotBefore", "NotAfter"];
+var fields = ["Thumbprint", "DistinguishedName", "IssuerDistinguishedName", "NotBefore", "NotAfter", "PublicKeyAlgorithm"];
 var notFound = /^Exception has been thrown in file 'shared\/clientcrypto\.cpp' at line \d+\. The text is: Certificate wasnt found$/;
 var digest = "MDEyMzQ1Njc4OWFiY2RlZjAxMjM0NTY3ODlhYmNkZWY=";
 
