@@ -69,12 +69,115 @@ X509Key generateKey(KeyKind kind) {
       algorithm = GNUTLS_PK_ECDSA;
       bits = GNUTLS_CURVE_TO_BITS(GNUTLS_ECC_CURVE_SECP256R1);
       break;
+    case KeyKind::Gost:
+      throw std::invalid_argument("certificate maker: GnuTLS makes no key on every GOST set");
   }
   check(gnutls_x509_privkey_generate2(key, algorithm, bits, 0, nullptr, 0), "privkey_generate");
   return owned;
 }
 
-bool isGost(KeyKind kind) { return kind == KeyKind::Gost2001ParamSetA || kind == KeyKind::Gost2001ParamSetXchA; }
+bool isGost(KeyKind kind) {
+  return kind == KeyKind::Gost2001ParamSetA || kind == KeyKind::Gost2001ParamSetXchA || kind == KeyKind::Gost;
+}
+
+// A key a certificate is made for and signed with, and the forms it is kept in.
+struct Keys {
+  PrivKey signer;
+  PubKey subject;
+  std::string privateKeyPem;  // PKCS#8, unencrypted
+  std::unique_ptr<tv::gost::PrivateKey> gost;  // the signer's arithmetic, for keys on any GOST set
+};
+
+PrivKey newPrivKey() {
+  gnutls_privkey_t key = nullptr;
+  check(gnutls_privkey_init(&key), "privkey_init");
+  return PrivKey(key);
+}
+
+PubKey newPubKey() {
+  gnutls_pubkey_t key = nullptr;
+  check(gnutls_pubkey_init(&key), "pubkey_init");
+  return PubKey(key);
+}
+
+Keys gnutlsKeys(KeyKind kind) {
+  X509Key x509Key = generateKey(kind);
+  Keys keys{newPrivKey(), newPubKey(), {}, nullptr};
+  Datum pem;
+  check(gnutls_x509_privkey_export2_pkcs8(x509Key.get(), GNUTLS_X509_FMT_PEM, nullptr, GNUTLS_PKCS_PLAIN, &pem.value),
+        "privkey_export_pkcs8");
+  keys.privateKeyPem = pem.text();
+  check(gnutls_privkey_import_x509(keys.signer.get(), x509Key.get(), GNUTLS_PRIVKEY_IMPORT_AUTO_RELEASE),
+        "privkey_import_x509");
+  x509Key.release();  // now the private key's
+  check(gnutls_pubkey_import_privkey(keys.subject.get(), keys.signer.get(), 0, 0), "pubkey_import_privkey");
+  return keys;
+}
+
+// GnuTLS hands the hash of what it signs to libgcrypt's key.
+int signGostHash(gnutls_privkey_t, gnutls_sign_algorithm_t, void* key, unsigned, const gnutls_datum_t* hash,
+                 gnutls_datum_t* signature) {
+  try {
+    const Bytes made = static_cast<const tv::gost::PrivateKey*>(key)->sign(Bytes(hash->data, hash->data + hash->size));
+    signature->data = static_cast<unsigned char*>(gnutls_malloc(made.size()));
+    if (signature->data == nullptr) return GNUTLS_E_MEMORY_ERROR;
+    std::copy(made.begin(), made.end(), signature->data);
+    signature->size = static_cast<unsigned>(made.size());
+    return 0;
+  } catch (const std::exception&) {
+    return GNUTLS_E_PK_SIGN_FAILED;
+  }
+}
+
+gnutls_pk_algorithm_t gnutlsAlgorithm(tv::gost::KeyAlgorithm algorithm) {
+  switch (algorithm) {
+    case tv::gost::KeyAlgorithm::Gost2001: return GNUTLS_PK_GOST_01;
+    case tv::gost::KeyAlgorithm::Gost2012_256: return GNUTLS_PK_GOST_12_256;
+    case tv::gost::KeyAlgorithm::Gost2012_512: return GNUTLS_PK_GOST_12_512;
+  }
+  return GNUTLS_PK_UNKNOWN;
+}
+
+gnutls_digest_algorithm_t gostDigest(tv::gost::KeyAlgorithm algorithm) {
+  switch (algorithm) {
+    case tv::gost::KeyAlgorithm::Gost2001: return GNUTLS_DIG_GOSTR_94;
+    case tv::gost::KeyAlgorithm::Gost2012_256: return GNUTLS_DIG_STREEBOG_256;
+    case tv::gost::KeyAlgorithm::Gost2012_512: return GNUTLS_DIG_STREEBOG_512;
+  }
+  return GNUTLS_DIG_UNKNOWN;
+}
+
+int gostKeyInfo(gnutls_privkey_t, unsigned flags, void* key) {
+  const tv::gost::ParameterSet& set = static_cast<const tv::gost::PrivateKey*>(key)->parameterSet();
+  if (flags & GNUTLS_PRIVKEY_INFO_PK_ALGO) return gnutlsAlgorithm(set.algorithm);
+  if (flags & GNUTLS_PRIVKEY_INFO_PK_ALGO_BITS) return static_cast<int>(8 * tv::gost::keySize(set.algorithm));
+  if (flags & GNUTLS_PRIVKEY_INFO_HAVE_SIGN_ALGO)
+    return gnutls_sign_get_pk_algorithm(static_cast<gnutls_sign_algorithm_t>(GNUTLS_FLAGS_TO_SIGN_ALGO(flags))) == gnutlsAlgorithm(set.algorithm);
+  return -1;
+}
+
+// A key on any GOST set: GnuTLS writes the certificate and calls on
+// libgcrypt for the signature, since it signs on two curves only.
+Keys gostKeys(const tv::gost::ParameterSet& set) {
+  Keys keys{newPrivKey(), newPubKey(), {}, std::make_unique<tv::gost::PrivateKey>(tv::gost::PrivateKey::generate(set))};
+  const Bytes pkcs8 = keys.gost->toPkcs8();
+  const gnutls_datum_t der{const_cast<unsigned char*>(pkcs8.data()), static_cast<unsigned>(pkcs8.size())};
+  Datum pem;
+  check(gnutls_pem_base64_encode2("PRIVATE KEY", &der, &pem.value), "pem_base64_encode");
+  keys.privateKeyPem = pem.text();
+  check(gnutls_privkey_import_ext4(keys.signer.get(), keys.gost.get(), nullptr, signGostHash, nullptr, nullptr,
+                                   gostKeyInfo, 0),
+        "privkey_import_ext4");
+  // The point as the key info holds it: x, then y, each little-endian.
+  const Bytes point = keys.gost->publicKey().point();
+  const size_t half = point.size() / 2;
+  const gnutls_datum_t x{const_cast<unsigned char*>(point.data()), static_cast<unsigned>(half)};
+  const gnutls_datum_t y{const_cast<unsigned char*>(point.data() + half), static_cast<unsigned>(half)};
+  check(gnutls_pubkey_import_gost_raw(keys.subject.get(), gnutls_oid_to_ecc_curve(set.oid), gostDigest(set.algorithm),
+                                      GNUTLS_GOST_PARAMSET_UNKNOWN, &x, &y),
+        "pubkey_import_gost_raw");
+  return keys;
+}
 
 size_t lengthOfLength(size_t length) { return length < 0x80 ? 1 : length < 0x100 ? 2 : length < 0x10000 ? 3 : 4; }
 size_t tlvSize(size_t contents) { return 1 + lengthOfLength(contents) + contents; }
@@ -161,13 +264,9 @@ Bytes serialBytes(std::uint64_t serial) {
 }  // namespace
 
 TestCertificate makeCertificate(const CertificateOptions& options) {
-  X509Key x509Key = generateKey(options.key);
-  PrivKey key([&] {
-    gnutls_privkey_t k = nullptr;
-    check(gnutls_privkey_init(&k), "privkey_init");
-    return k;
-  }());
-  check(gnutls_privkey_import_x509(key.get(), x509Key.get(), 0), "privkey_import_x509");
+  if (options.key == KeyKind::Gost && options.gostSet == nullptr)
+    throw std::invalid_argument("certificate maker: a GOST key needs its parameter set");
+  const Keys keys = options.key == KeyKind::Gost ? gostKeys(*options.gostSet) : gnutlsKeys(options.key);
 
   Crt crt = newCrt();
   check(gnutls_x509_crt_set_version(crt.get(), 3), "set_version");
@@ -177,7 +276,7 @@ TestCertificate makeCertificate(const CertificateOptions& options) {
   std::time_t notAfter = options.notAfter != 0 ? options.notAfter : notBefore + 365 * 24 * 3600;
   check(gnutls_x509_crt_set_activation_time(crt.get(), notBefore), "set_activation_time");
   check(gnutls_x509_crt_set_expiration_time(crt.get(), notAfter), "set_expiration_time");
-  check(gnutls_x509_crt_set_key(crt.get(), x509Key.get()), "set_key");
+  check(gnutls_x509_crt_set_pubkey(crt.get(), keys.subject.get()), "set_pubkey");
 
   Name subject = options.subject;
   if (subject.rdns.empty() && subject.der.empty()) subject = commonName("Test certificate");
@@ -189,7 +288,7 @@ TestCertificate makeCertificate(const CertificateOptions& options) {
   std::vector<Splice> splices;
   Crt issuerCrt = newCrt();
   check(gnutls_x509_crt_set_version(issuerCrt.get(), 3), "set_version");
-  check(gnutls_x509_crt_set_key(issuerCrt.get(), x509Key.get()), "set_key");
+  check(gnutls_x509_crt_set_pubkey(issuerCrt.get(), keys.subject.get()), "set_pubkey");
   setName(crt.get(), gnutls_x509_crt_set_dn_by_oid, subject, 'S', splices);
   if (!splices.empty()) splices.back().placeholder = rawSubject(crt.get());
   size_t before = splices.size();
@@ -203,8 +302,10 @@ TestCertificate makeCertificate(const CertificateOptions& options) {
                                                extension.der.size(), extension.critical ? 1 : 0),
           "set_extension_by_oid");
 
-  gnutls_digest_algorithm_t digest = isGost(options.key) ? GNUTLS_DIG_GOSTR_94 : GNUTLS_DIG_SHA256;
-  check(gnutls_x509_crt_privkey_sign(crt.get(), issuerCrt.get(), key.get(), digest, 0), "privkey_sign");
+  const gnutls_digest_algorithm_t digest = options.key == KeyKind::Gost ? gostDigest(options.gostSet->algorithm)
+                                           : isGost(options.key)       ? GNUTLS_DIG_GOSTR_94
+                                                                       : GNUTLS_DIG_SHA256;
+  check(gnutls_x509_crt_privkey_sign(crt.get(), issuerCrt.get(), keys.signer.get(), digest, 0), "privkey_sign");
 
   TestCertificate result;
   Datum der;
@@ -212,20 +313,9 @@ TestCertificate makeCertificate(const CertificateOptions& options) {
   result.der = der.bytes();
   applySplices(result.der, splices);
 
-  Datum pem;
-  check(gnutls_x509_privkey_export2_pkcs8(x509Key.get(), GNUTLS_X509_FMT_PEM, nullptr, GNUTLS_PKCS_PLAIN,
-                                          &pem.value),
-        "privkey_export_pkcs8");
-  result.privateKeyPem = pem.text();
-
-  PubKey pub([&] {
-    gnutls_pubkey_t p = nullptr;
-    check(gnutls_pubkey_init(&p), "pubkey_init");
-    return p;
-  }());
-  check(gnutls_pubkey_import_x509(pub.get(), crt.get(), 0), "pubkey_import_x509");
+  result.privateKeyPem = keys.privateKeyPem;
   Datum spki;
-  check(gnutls_pubkey_export2(pub.get(), GNUTLS_X509_FMT_DER, &spki.value), "pubkey_export");
+  check(gnutls_pubkey_export2(keys.subject.get(), GNUTLS_X509_FMT_DER, &spki.value), "pubkey_export");
   result.publicKeyDer = spki.bytes();
   return result;
 }
@@ -233,6 +323,13 @@ TestCertificate makeCertificate(const CertificateOptions& options) {
 TestCertificate makeCertificate(KeyKind key) {
   CertificateOptions options;
   options.key = key;
+  return makeCertificate(options);
+}
+
+TestCertificate makeCertificate(const tv::gost::ParameterSet& gostSet) {
+  CertificateOptions options;
+  options.key = KeyKind::Gost;
+  options.gostSet = &gostSet;
   return makeCertificate(options);
 }
 

@@ -1,6 +1,7 @@
 // Certificates and keys made with GnuTLS for the platform prefix: GOST
-// R 34.10-2001 keys for what signs, RSA or ECDSA keys where the key type does
-// not matter, and names, validity periods and extensions chosen by the caller
+// R 34.10 keys for what signs (on the curves GnuTLS lacks, keys and
+// signatures by libgcrypt), RSA or ECDSA keys where the key type does not
+// matter, and names, validity periods and extensions chosen by the caller
 // (the tellvane command and the tests).
 #pragma once
 
@@ -8,6 +9,8 @@
 #include <ctime>
 #include <string>
 #include <vector>
+
+#include "gostsign.h"
 
 namespace provisioning {
 
@@ -18,6 +21,7 @@ enum class KeyKind {
   Gost2001ParamSetXchA,  // GOST R 34.10-2001, parameter set 1.2.643.2.2.36.0
   Rsa2048,
   EcdsaP256,
+  Gost,  // GOST R 34.10-2001 or 2012 on any published set: CertificateOptions::gostSet
 };
 
 // One attribute of a distinguished name. `text` is set as a UTF-8 string
@@ -47,6 +51,7 @@ struct Extension {
 
 struct CertificateOptions {
   KeyKind key = KeyKind::Gost2001ParamSetA;
+  const tv::gost::ParameterSet* gostSet = nullptr;  // with KeyKind::Gost
   Name subject;                      // empty: CN=Test certificate
   Name issuer;                       // empty: the subject (self-signed)
   std::time_t notBefore = 0;         // 0: an hour ago
@@ -66,6 +71,7 @@ struct TestCertificate {
 // the signature no longer covers the name (nothing here verifies it).
 TestCertificate makeCertificate(const CertificateOptions& options = {});
 TestCertificate makeCertificate(KeyKind key);
+TestCertificate makeCertificate(const tv::gost::ParameterSet& gostSet);
 
 // The DER encoding of a name (for the name-string functions).
 Bytes nameDer(const Name& name);
