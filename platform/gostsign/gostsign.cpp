@@ -160,6 +160,36 @@ Bytes algorithmIdentifier(const ParameterSet& set) {
   return tlv(0x30, joined({oidDer(keyAlgorithmOid(set.algorithm)), tlv(0x30, parameters)}));
 }
 
+// Where a certificate's parts lie: the to-be-signed part, and the
+// signature's bytes (after the bit string's unused-bits byte) up to the
+// bytes that follow them.
+struct CertificateParts {
+  size_t tbs, tbsSize, signature, after;
+};
+
+CertificateParts partsOf(const Bytes& certificate) {
+  Der in{certificate.data(), certificate.size()};
+  Der outer = take(in, 0x30);
+  const unsigned char* tbsStart = outer.data;
+  take(outer, 0x30);
+  const size_t tbsSize = static_cast<size_t>(outer.data - tbsStart);
+  take(outer, 0x30);  // the signature algorithm; the key decides the hash
+  const Der bits = take(outer, ASN1_TAG_BIT_STRING);
+  if (bits.size < 1 || bits.data[0] != 0) throw Error("malformed certificate: bad signature");
+  return {static_cast<size_t>(tbsStart - certificate.data()), tbsSize,
+          static_cast<size_t>(bits.data + 1 - certificate.data()),
+          static_cast<size_t>(certificate.data() + certificate.size() - (bits.data + bits.size))};
+}
+
+// The hash of the key's algorithm over the to-be-signed part.
+Bytes tbsDigest(const Bytes& certificate, const CertificateParts& parts, KeyAlgorithm algorithm) {
+  static const int hashes[] = {GCRY_MD_GOSTR3411_CP, GCRY_MD_STRIBOG256, GCRY_MD_STRIBOG512};
+  const int hash = hashes[static_cast<int>(algorithm)];
+  Bytes digest(gcry_md_get_algo_dlen(hash));
+  gcry_md_hash_buffer(hash, digest.data(), certificate.data() + parts.tbs, parts.tbsSize);
+  return digest;
+}
+
 }  // namespace
 
 const std::vector<ParameterSet>& parameterSets() {
@@ -255,19 +285,9 @@ Bytes PublicKey::toSpki() const {
 }
 
 bool PublicKey::signedCertificate(const Bytes& certificate) const {
-  Der in{certificate.data(), certificate.size()};
-  Der outer = take(in, 0x30);
-  const unsigned char* tbsStart = outer.data;
-  take(outer, 0x30);
-  const size_t tbsSize = static_cast<size_t>(outer.data - tbsStart);
-  take(outer, 0x30);  // the signature algorithm; the key decides the hash
-  const Der bits = take(outer, ASN1_TAG_BIT_STRING);
-  if (bits.size < 1 || bits.data[0] != 0) throw Error("malformed certificate: bad signature");
-  static const int hashes[] = {GCRY_MD_GOSTR3411_CP, GCRY_MD_STRIBOG256, GCRY_MD_STRIBOG512};
-  const int hash = hashes[static_cast<int>(set_->algorithm)];
-  Bytes digest(gcry_md_get_algo_dlen(hash));
-  gcry_md_hash_buffer(hash, digest.data(), tbsStart, tbsSize);
-  return verify(digest, Bytes(bits.data + 1, bits.data + bits.size));
+  const CertificateParts parts = partsOf(certificate);
+  return verify(tbsDigest(certificate, parts, set_->algorithm),
+                Bytes(certificate.begin() + static_cast<long>(parts.signature), certificate.end() - parts.after));
 }
 
 bool PublicKey::verify(const Bytes& digest, const Bytes& signature) const {
@@ -335,6 +355,14 @@ PrivateKey PrivateKey::fromPkcs8(const Bytes& der) {
 Bytes PrivateKey::toPkcs8() const {
   const Bytes value = tlv(ASN1_TAG_OCTET_STRING, tlv(ASN1_TAG_OCTET_STRING, scalar_));
   return tlv(0x30, joined({Bytes{ASN1_TAG_INTEGER, 1, 0}, algorithmIdentifier(*set_), value}));
+}
+
+void PrivateKey::signCertificate(Bytes& certificate) const {
+  const CertificateParts parts = partsOf(certificate);
+  const Bytes signature = sign(tbsDigest(certificate, parts, set_->algorithm));
+  if (certificate.size() - parts.after - parts.signature != signature.size())
+    throw Error("the certificate holds a signature of another size");
+  std::copy(signature.begin(), signature.end(), certificate.begin() + static_cast<long>(parts.signature));
 }
 
 Bytes PrivateKey::sign(const Bytes& digest) const {

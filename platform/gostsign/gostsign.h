@@ -87,6 +87,9 @@ class PrivateKey {
   Bytes toPkcs8() const;
   // The digest must be as long as the key.
   Bytes sign(const Bytes& digest) const;
+  // Replaces a certificate's (DER) signature, of this key's size, with this
+  // key's over its to-be-signed part.
+  void signCertificate(Bytes& certificate) const;
   PublicKey publicKey() const;
 
  private:

@@ -5,6 +5,7 @@
 #include <gnutls/gnutls.h>
 #include <gnutls/pkcs12.h>
 #include <gnutls/x509.h>
+#include <libtasn1.h>
 
 #include <algorithm>
 #include <atomic>
@@ -86,6 +87,11 @@ struct Keys {
   PubKey subject;
   std::string privateKeyPem;  // PKCS#8, unencrypted
   std::unique_ptr<tv::gost::PrivateKey> gost;  // the signer's arithmetic, for keys on any GOST set
+  // GnuTLS writes a key info only on its own curves: the key's point goes
+  // in under a set of its algorithm that GnuTLS knows (placeholder, DER),
+  // whose OID is then replaced by the set's own (same size), and the
+  // certificate signed again.
+  Bytes placeholderOid, oid;
 };
 
 PrivKey newPrivKey() {
@@ -100,9 +106,17 @@ PubKey newPubKey() {
   return PubKey(key);
 }
 
+Bytes oidDer(const char* oid) {
+  unsigned char der[64];
+  int size = sizeof der;
+  if (oid == nullptr || asn1_object_id_der(oid, der, &size, 0) != ASN1_SUCCESS)
+    throw std::logic_error("certificate maker: bad object identifier");
+  return Bytes(der, der + size);
+}
+
 Keys gnutlsKeys(KeyKind kind) {
   X509Key x509Key = generateKey(kind);
-  Keys keys{newPrivKey(), newPubKey(), {}, nullptr};
+  Keys keys{newPrivKey(), newPubKey(), {}, nullptr, {}, {}};
   Datum pem;
   check(gnutls_x509_privkey_export2_pkcs8(x509Key.get(), GNUTLS_X509_FMT_PEM, nullptr, GNUTLS_PKCS_PLAIN, &pem.value),
         "privkey_export_pkcs8");
@@ -159,7 +173,8 @@ int gostKeyInfo(gnutls_privkey_t, unsigned flags, void* key) {
 // A key on any GOST set: GnuTLS writes the certificate and calls on
 // libgcrypt for the signature, since it signs on two curves only.
 Keys gostKeys(const tv::gost::ParameterSet& set) {
-  Keys keys{newPrivKey(), newPubKey(), {}, std::make_unique<tv::gost::PrivateKey>(tv::gost::PrivateKey::generate(set))};
+  Keys keys{newPrivKey(), newPubKey(), {}, std::make_unique<tv::gost::PrivateKey>(tv::gost::PrivateKey::generate(set)),
+            {}, {}};
   const Bytes pkcs8 = keys.gost->toPkcs8();
   const gnutls_datum_t der{const_cast<unsigned char*>(pkcs8.data()), static_cast<unsigned>(pkcs8.size())};
   Datum pem;
@@ -173,10 +188,25 @@ Keys gostKeys(const tv::gost::ParameterSet& set) {
   const size_t half = point.size() / 2;
   const gnutls_datum_t x{const_cast<unsigned char*>(point.data()), static_cast<unsigned>(half)};
   const gnutls_datum_t y{const_cast<unsigned char*>(point.data() + half), static_cast<unsigned>(half)};
-  check(gnutls_pubkey_import_gost_raw(keys.subject.get(), gnutls_oid_to_ecc_curve(set.oid), gostDigest(set.algorithm),
-                                      GNUTLS_GOST_PARAMSET_UNKNOWN, &x, &y),
+  const gnutls_ecc_curve_t placeholder = set.algorithm == tv::gost::KeyAlgorithm::Gost2001 ? GNUTLS_ECC_CURVE_GOST256CPA
+                                         : set.algorithm == tv::gost::KeyAlgorithm::Gost2012_256
+                                             ? GNUTLS_ECC_CURVE_GOST256B
+                                             : GNUTLS_ECC_CURVE_GOST512A;
+  check(gnutls_pubkey_import_gost_raw(keys.subject.get(), placeholder, gostDigest(set.algorithm),
+                                      GNUTLS_GOST_PARAMSET_TC26_Z, &x, &y),
         "pubkey_import_gost_raw");
+  keys.placeholderOid = oidDer(gnutls_ecc_curve_get_oid(placeholder));
+  keys.oid = oidDer(set.oid);
+  if (keys.oid.size() != keys.placeholderOid.size()) throw std::logic_error("certificate maker: OIDs differ in size");
   return keys;
+}
+
+// The key info's placeholder set, if any, replaced by the key's own.
+void replacePlaceholder(const Keys& keys, Bytes& der) {
+  if (keys.placeholderOid.empty()) return;
+  auto at = std::search(der.begin(), der.end(), keys.placeholderOid.begin(), keys.placeholderOid.end());
+  if (at == der.end()) throw std::runtime_error("certificate maker: no placeholder parameter set");
+  std::copy(keys.oid.begin(), keys.oid.end(), at);
 }
 
 size_t lengthOfLength(size_t length) { return length < 0x80 ? 1 : length < 0x100 ? 2 : length < 0x10000 ? 3 : 4; }
@@ -312,11 +342,14 @@ TestCertificate makeCertificate(const CertificateOptions& options) {
   check(gnutls_x509_crt_export2(crt.get(), GNUTLS_X509_FMT_DER, &der.value), "crt_export");
   result.der = der.bytes();
   applySplices(result.der, splices);
+  replacePlaceholder(keys, result.der);
+  if (keys.gost) keys.gost->signCertificate(result.der);
 
   result.privateKeyPem = keys.privateKeyPem;
   Datum spki;
   check(gnutls_pubkey_export2(keys.subject.get(), GNUTLS_X509_FMT_DER, &spki.value), "pubkey_export");
   result.publicKeyDer = spki.bytes();
+  replacePlaceholder(keys, result.publicKeyDer);
   return result;
 }
 

@@ -5,6 +5,7 @@
 #include "options.h"
 
 #include "automation/automationclient.h"
+#include "csp++/gost.h"
 #include "csp++/x509certificate.h"
 #include "provisioning/certificatemaker.h"
 
@@ -94,6 +95,17 @@ std::string keyState(PCCERT_CONTEXT certificate) {
   return "unusable (" + automation::hresultText(HRESULT_FROM_WIN32(key.status())) + ")";
 }
 
+// The key's algorithm as a user knows it, and its OID, which pages see.
+std::string algorithmName(const std::string& oid) {
+  static const std::pair<const char*, const char*> kNames[] = {
+      {szOID_CP_GOST_R3410EL, "GOST R 34.10-2001"},
+      {szOID_CP_GOST_R3410_12_256, "GOST R 34.10-2012, 256 bits"},
+      {szOID_CP_GOST_R3410_12_512, "GOST R 34.10-2012, 512 bits"}};
+  for (const auto& [known, name] : kNames)
+    if (oid == known) return std::string(name) + " (" + oid + ")";
+  return oid + " (cannot sign here)";
+}
+
 void createContainer(const std::string& name, const provisioning::Identity& identity) {
   if (!TvCreateKeyContainer(name.c_str(), identity.privateKeyPem.c_str(), identity.publicKeyDer.data(),
                             static_cast<DWORD>(identity.publicKeyDer.size())))
@@ -107,10 +119,10 @@ int runCertsList(const Arguments& args) {
   size_t count = 0;
   PersonalStore().forEach([&](PCCERT_CONTEXT context) {
     const Crypto::X509Certificate certificate(context);
-    std::printf("%s%s\n  subject  %s\n  valid    %s to %s UTC\n  key      %s\n", count++ ? "\n" : "",
-                certificate.thumbprint().c_str(), certificate.subjectFullName().c_str(),
+    std::printf("%s%s\n  subject  %s\n  valid    %s to %s UTC\n  public   %s\n  key      %s\n",
+                count++ ? "\n" : "", certificate.thumbprint().c_str(), certificate.subjectFullName().c_str(),
                 certificate.notBefore().substr(0, 19).c_str(), certificate.notAfter().substr(0, 19).c_str(),
-                keyState(context).c_str());
+                algorithmName(certificate.publicKeyAlgorithm()).c_str(), keyState(context).c_str());
     return true;
   });
   if (count == 0) std::printf("The personal store holds no certificate.\n");

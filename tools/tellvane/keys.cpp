@@ -1,4 +1,5 @@
-// `tellvane certs new`: a GOST R 34.10-2001 key with a self-issued certificate.
+// `tellvane certs new`: a GOST R 34.10-2001 or 2012 key, on any published
+// parameter set, with a self-issued certificate.
 #include "keys.h"
 
 #include "automation/automationclient.h"
@@ -32,14 +33,45 @@ void addToPersonalStore(const std::string& der) {
   if (!added) throw std::runtime_error(error);
 }
 
+namespace {
+
+// The parameter set a request names; the exchange sets are XA and XB, as
+// the 2001 sets were always given here.
+const tv::gost::ParameterSet& parameterSetOf(const NewKeyRequest& request) {
+  static const std::pair<const char*, tv::gost::KeyAlgorithm> kAlgorithms[] = {
+      {"2001", tv::gost::KeyAlgorithm::Gost2001},
+      {"2012-256", tv::gost::KeyAlgorithm::Gost2012_256},
+      {"2012-512", tv::gost::KeyAlgorithm::Gost2012_512}};
+  for (const auto& [name, algorithm] : kAlgorithms) {
+    if (request.algorithm != name) continue;
+    std::string set = request.parameterSet;
+    if (algorithm == tv::gost::KeyAlgorithm::Gost2001 && (set == "XA" || set == "XB")) set = "Xch" + set.substr(1);
+    const tv::gost::ParameterSet* found = tv::gost::parameterSetNamed(algorithm, set);
+    if (found == nullptr)
+      throw std::runtime_error("unknown parameter set '" + request.parameterSet + "' for " + name + " keys (" +
+                               (algorithm == tv::gost::KeyAlgorithm::Gost2001       ? "A, B, C, XA or XB"
+                                : algorithm == tv::gost::KeyAlgorithm::Gost2012_256 ? "A, B, C or D"
+                                                                                    : "A, B or C") +
+                               ")");
+    return *found;
+  }
+  throw std::runtime_error("unknown algorithm '" + request.algorithm + "' (2001, 2012-256 or 2012-512)");
+}
+
+}  // namespace
+
 NewKey makeSigningIdentity(const NewKeyRequest& request) {
   provisioning::CertificateOptions options;
-  if (request.parameterSet == "A")
+  const tv::gost::ParameterSet& set = parameterSetOf(request);
+  // GnuTLS makes the 2001 keys it always made; libgcrypt the rest.
+  const std::string oid = set.oid;
+  if (set.algorithm == tv::gost::KeyAlgorithm::Gost2001 && oid == "1.2.643.2.2.35.1")
     options.key = provisioning::KeyKind::Gost2001ParamSetA;
-  else if (request.parameterSet == "XA")
+  else if (set.algorithm == tv::gost::KeyAlgorithm::Gost2001 && oid == "1.2.643.2.2.36.0")
     options.key = provisioning::KeyKind::Gost2001ParamSetXchA;
   else
-    throw std::runtime_error("unknown parameter set '" + request.parameterSet + "' (A or XA)");
+    options.key = provisioning::KeyKind::Gost;
+  options.gostSet = &set;
   options.subject = provisioning::commonName(request.commonName);
   if (!request.organization.empty())
     options.subject.rdns.insert(options.subject.rdns.begin(),
@@ -60,11 +92,13 @@ NewKey makeSigningIdentity(const NewKeyRequest& request) {
 
 int runCertsNew(const Arguments& args) {
   const ParsedArguments parsed =
-      parseArguments(args, {{"cn", true}, {"org", true}, {"container", true}, {"paramset", true}, {"pin", true}});
+      parseArguments(args, {{"cn", true}, {"org", true}, {"container", true}, {"algorithm", true},
+                            {"paramset", true}, {"pin", true}});
   NewKeyRequest request;
   request.commonName = parsed.option("cn", request.commonName);
   request.organization = parsed.option("org");
   request.container = parsed.option("container");
+  request.algorithm = parsed.option("algorithm", request.algorithm);
   request.parameterSet = parsed.option("paramset", request.parameterSet);
   request.pin = parsed.option("pin");
   const NewKey key = makeSigningIdentity(request);

@@ -10,7 +10,8 @@ struct NewKeyRequest {
   std::string commonName = "Tellvane user";
   std::string organization;
   std::string container;           // empty: named after the thumbprint
-  std::string parameterSet = "A";  // "A" (1.2.643.2.2.35.1) or "XA" (1.2.643.2.2.36.0)
+  std::string algorithm = "2001";   // "2001", "2012-256" or "2012-512"
+  std::string parameterSet = "A";  // the algorithm's: 2001 A, B, C, XA, XB; 2012-256 A-D; 2012-512 A-C
   std::string pin;                 // empty: the key is stored unencrypted
 };
 

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "csp++/gost.h"
+
 #include <string>
 #include <vector>
 
@@ -14,10 +16,14 @@ namespace tool {
 // The name of the installed GOST R 34.10-2001 provider (type 75).
 std::string gostProviderName();
 
-// The GOST R 34.11-94 digest of the input the options name: --text (its
-// UTF-8 bytes), --file (read in blocks) or, where allowed, --digest (Base64,
-// taken as it is).
-std::vector<BYTE> digestOfInput(const ParsedArguments& parsed);
+// The digest of the input the options name, by the hash a key of that
+// algorithm signs (GOST R 34.11-94 by default, Streebog for 2012 keys):
+// --text (its UTF-8 bytes), --file (read in blocks) or, where allowed,
+// --digest (Base64, taken as it is, of that hash's size).
+std::vector<BYTE> digestOfInput(const ParsedArguments& parsed, ALG_ID algorithm = CALG_GR3411);
+
+// The hash of the key that made a sign tuple, from its certificate.
+ALG_ID signTupleHash(const std::vector<BYTE>& tuple);
 
 struct TupleReport {
   std::string thumbprint;  // of the certificate in the tuple
