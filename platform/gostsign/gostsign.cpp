@@ -100,28 +100,17 @@ std::string takeOid(Der& in) {
   return text;
 }
 
-// The set a GOST key's parameters { parameter set, ... } name.
-const ParameterSet& parameterSetIn(const std::string& algorithmOid, Der parametersElement) {
+// AlgorithmIdentifier { algorithm, { parameter set, ... } } of a GOST key.
+const ParameterSet& takeAlgorithm(Der& in) {
+  Der identifier = take(in, 0x30);
   KeyAlgorithm algorithm;
-  if (!keyAlgorithmOf(algorithmOid, algorithm)) throw Error("not a GOST R 34.10 key");
-  Der parameters = take(parametersElement, 0x30);
+  if (!keyAlgorithmOf(takeOid(identifier), algorithm)) throw Error("not a GOST R 34.10 key");
+  Der parameters = take(identifier, 0x30);
   const ParameterSet* set = parameterSetOf(algorithm, takeOid(parameters));
   if (set == nullptr) throw Error("a GOST R 34.10 key of an unknown parameter set");
   return *set;
 }
 
-// AlgorithmIdentifier { algorithm, parameters } of a GOST key.
-const ParameterSet& takeAlgorithm(Der& in) {
-  Der identifier = take(in, 0x30);
-  const std::string oid = takeOid(identifier);
-  return parameterSetIn(oid, identifier);
-}
-
-// The point in the key's bit string: an OCTET STRING of x then y.
-Bytes pointIn(Der bits) {
-  Der point = take(bits, ASN1_TAG_OCTET_STRING);
-  return Bytes(point.data, point.data + point.size);
-}
 
 // ---- Writing DER ----
 
@@ -271,12 +260,21 @@ PublicKey PublicKey::fromSpki(const Bytes& der) {
   const ParameterSet& set = takeAlgorithm(info);
   const Der bits = take(info, ASN1_TAG_BIT_STRING);
   if (bits.size < 1 || bits.data[0] != 0) throw Error("malformed key: bad bit string");
-  return PublicKey(set, pointIn(Der{bits.data + 1, bits.size - 1}));
+  Der octets{bits.data + 1, bits.size - 1};
+  const Der point = take(octets, ASN1_TAG_OCTET_STRING);
+  return PublicKey(set, Bytes(point.data, point.data + point.size));
 }
 
-PublicKey PublicKey::fromKeyInfo(const std::string& algorithmOid, const Bytes& parameters, const Bytes& key) {
-  const ParameterSet& set = parameterSetIn(algorithmOid, Der{parameters.data(), parameters.size()});
-  return PublicKey(set, pointIn(Der{key.data(), key.size()}));
+PublicKey PublicKey::fromCertificate(const Bytes& der) {
+  Der in{der.data(), der.size()};
+  Der certificate = take(in, 0x30);
+  Der tbs = take(certificate, 0x30);
+  if (tbs.size > 0 && tbs.data[0] == 0xA0) take(tbs, 0xA0);  // the version
+  take(tbs, ASN1_TAG_INTEGER);                              // the serial number
+  for (int field = 0; field < 4; ++field) take(tbs, 0x30);  // signature, issuer, validity, subject
+  const unsigned char* start = tbs.data;
+  take(tbs, 0x30);
+  return fromSpki(Bytes(start, tbs.data));
 }
 
 Bytes PublicKey::toSpki() const {

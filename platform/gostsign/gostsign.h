@@ -53,9 +53,8 @@ class PublicKey {
   PublicKey(const ParameterSet& set, const Bytes& point);
   // A SubjectPublicKeyInfo (DER) holding a GOST key.
   static PublicKey fromSpki(const Bytes& der);
-  // The same in its parts, as a certificate context holds them: the
-  // algorithm's OID, its parameters (DER) and the key's bit string's bytes.
-  static PublicKey fromKeyInfo(const std::string& algorithmOid, const Bytes& parameters, const Bytes& key);
+  // The subject key of a certificate (DER).
+  static PublicKey fromCertificate(const Bytes& der);
 
   const ParameterSet& parameterSet() const { return *set_; }
   const Bytes& point() const { return point_; }

@@ -11,6 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include "common/memoryoutputstream.h"
+#include "csp++/cryptoutils.h"
+#include "csp++/signtuple.h"
+#include "csp++/x509certificate.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -48,6 +53,19 @@ Bytes gostDigest(const Bytes& data) {
 }
 
 Bytes gostDigest(const std::string& data) { return gostDigest(Bytes(data.begin(), data.end())); }
+
+Bytes pemKeyDer(const std::string& pem) {
+  const gnutls_datum_t text = view(pem.data(), pem.size());
+  gnutls_datum_t der{};
+  if (gnutls_pem_base64_decode2("PRIVATE KEY", &text, &der) < 0) return {};
+  return take(der);
+}
+
+std::string signTupleText(const Bytes& providerSignature, const Bytes& certificateDer) {
+  Sys::MemoryOutputStream stream;
+  Aux::save_sign_tuple_to_stream(stream, providerSignature, Crypto::X509Certificate(certificateDer));
+  return base64Encode(stream.data(), static_cast<DWORD>(stream.size()));
+}
 
 bool nettleVerifies(const Bytes& publicKeyDer, const Bytes& digest, const Bytes& providerSignature) {
   if (providerSignature.size() != 64 || digest.size() != 32) return false;

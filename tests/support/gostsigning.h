@@ -22,6 +22,13 @@ using Bytes = std::vector<unsigned char>;
 Bytes gostDigest(const Bytes& data);
 Bytes gostDigest(const std::string& data);
 
+// The DER of a PEM private key ("PRIVATE KEY"); empty when it is none.
+Bytes pemKeyDer(const std::string& pem);
+
+// A sign tuple's Base64 text: the signature (in the provider's byte order)
+// and the certificate, as the component packs them.
+std::string signTupleText(const Bytes& providerSignature, const Bytes& certificateDer);
+
 // Verifies a signature in the provider's byte order (RFC 4491 reversed)
 // over a digest, with the public key of a SubjectPublicKeyInfo, by nettle.
 bool nettleVerifies(const Bytes& publicKeyDer, const Bytes& digest, const Bytes& providerSignature);

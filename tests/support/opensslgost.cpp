@@ -47,6 +47,16 @@ const std::vector<EngineParameterSet>& engineParameterSets() {
   return sets;
 }
 
+const tv::gost::ParameterSet& ourSet(const EngineParameterSet& set) {
+  const std::string algorithm = set.algorithm;
+  const tv::gost::KeyAlgorithm ours = algorithm == "gost2001"       ? tv::gost::KeyAlgorithm::Gost2001
+                                      : algorithm == "gost2012_256" ? tv::gost::KeyAlgorithm::Gost2012_256
+                                                                    : tv::gost::KeyAlgorithm::Gost2012_512;
+  const tv::gost::ParameterSet* found = tv::gost::parameterSetOf(ours, set.oid);
+  if (found == nullptr) throw std::logic_error("no such set: " + engineSetName(set));
+  return *found;
+}
+
 std::string engineSetName(const EngineParameterSet& set) { return std::string(set.algorithm) + "_" + set.setName; }
 
 EngineKey engineKey(const EngineParameterSet& set) {

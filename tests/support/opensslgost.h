@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "gostsign.h"
+
 namespace tvtest {
 
 using Bytes = std::vector<unsigned char>;
@@ -23,6 +25,8 @@ struct EngineParameterSet {
 const std::vector<EngineParameterSet>& engineParameterSets();
 // A gtest-friendly name: gost2012_256_A.
 std::string engineSetName(const EngineParameterSet& set);
+// The same set as our signing code names it.
+const tv::gost::ParameterSet& ourSet(const EngineParameterSet& set);
 inline void PrintTo(const EngineParameterSet& set, std::ostream* os) { *os << engineSetName(set); }
 
 // A new private key (PKCS#8 PEM), its SubjectPublicKeyInfo (DER) and a

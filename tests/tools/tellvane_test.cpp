@@ -7,6 +7,8 @@
 
 #include "csp++/cryptoutils.h"
 #include "support/certfactory.h"
+#include "support/gostsigning.h"
+#include "support/opensslgost.h"
 #include "support/process.h"
 #include "support/tempprefix.h"
 
@@ -71,12 +73,23 @@ TEST_F(Command, RefusesWrongUseWithOneLineAndStatus2) {
   EXPECT_EQ(ok({"certs", "import", "--help"}).rfind("usage: tellvane certs import", 0), 0u);
 }
 
-TEST_F(Command, DigestsTextsAndFilesAlike) {
+TEST_F(Command, DigestsTextsAndFilesAlikeByEachHash) {
   const std::string text(100000, 'x');  // more than one block of the file reader
-  const std::string digest = ok({"digest", "--text", text});
-  EXPECT_EQ(base64Decode(digest.substr(0, digest.size() - 1)).size(), 32u);
-  EXPECT_EQ(ok({"digest", "--file", file("big", text)}), digest);
-  EXPECT_NE(ok({"digest", "--text", ""}), digest);
+  const std::string big = file("big", text);
+  const struct {
+    const char* algorithm;
+    const char* engineHash;
+  } hashes[] = {{"2001", "md_gost94"}, {"2012-256", "md_gost12_256"}, {"2012-512", "md_gost12_512"}};
+  for (const auto& h : hashes) {
+    const std::string digest = ok({"digest", "--text", text, "--algorithm", h.algorithm});
+    EXPECT_EQ(base64Decode(digest.substr(0, digest.size() - 1)),
+              tvtest::engineDigest(h.engineHash, tvtest::Bytes(text.begin(), text.end())))
+        << h.algorithm;
+    EXPECT_EQ(ok({"digest", "--file", big, "--algorithm", h.algorithm}), digest) << h.algorithm;
+    EXPECT_NE(ok({"digest", "--text", "", "--algorithm", h.algorithm}), digest) << h.algorithm;
+  }
+  EXPECT_EQ(ok({"digest", "--text", text}), ok({"digest", "--text", text, "--algorithm", "2001"}));
+  EXPECT_EQ(tellvane({"digest", "--text", text, "--algorithm", "2012"}).status, 2);
   EXPECT_EQ(tellvane({"digest", "--file", files_.path() + "/absent"}).err,
             "tellvane digest: cannot read " + files_.path() + "/absent\n");
 }
@@ -118,6 +131,44 @@ TEST_F(Command, RemovesCertificatesAndTheirKeys) {
   EXPECT_EQ(ok({"certs", "list"}), "The personal store holds no certificate.\n");
   EXPECT_EQ(tellvane({"certs", "remove", thumbprint}).status, 1);  // nothing left to remove
 }
+
+// A tuple signed with a key on each parameter set, as a provider would sign
+// it, checked by `tellvane verify`; the certificate is one OpenSSL's GOST
+// engine takes as self-signed.
+class EverySet : public Command, public testing::WithParamInterface<tvtest::EngineParameterSet> {};
+
+TEST_P(EverySet, CertificatesHoldAndTuplesVerifyOnlyForWhatWasSigned) {
+  const tv::gost::ParameterSet& set = tvtest::ourSet(GetParam());
+  tvtest::CertificateOptions options;
+  options.key = tvtest::KeyKind::Gost;
+  options.gostSet = &set;
+  options.subject = tvtest::commonName("Подписант");
+  // What a tool makes by default: a CA flag that says no. It alters nothing.
+  options.extensions = {{"2.5.29.19", {0x30, 0x00}, true}};
+  const tvtest::TestCertificate made = tvtest::makeCertificate(options);
+  const std::string pem = file("certificate.pem", tvtest::toPem(made.der));
+  EXPECT_EQ(tvtest::runProgram("/usr/bin/openssl", {"verify", "-engine", "gost", "-check_ss_sig", "-CAfile", pem, pem})
+                .status,
+            0);
+
+  const std::string text = "Договор №1";
+  const char* algorithm = set.algorithm == tv::gost::KeyAlgorithm::Gost2001       ? "2001"
+                          : set.algorithm == tv::gost::KeyAlgorithm::Gost2012_256 ? "2012-256"
+                                                                                  : "2012-512";
+  const std::string digest = ok({"digest", "--text", text, "--algorithm", algorithm});
+  const tvtest::Bytes rfc = tv::gost::PrivateKey::fromPkcs8(tvtest::pemKeyDer(made.privateKeyPem))
+                                .sign(base64Decode(digest.substr(0, digest.size() - 1)));
+  const std::string tuple = tvtest::signTupleText(tvtest::Bytes(rfc.rbegin(), rfc.rend()), made.der);
+  EXPECT_EQ(ok({"verify", "--text", text, tuple}),
+            "valid: signed by CN=Подписант\nthumbprint " + tvtest::sha1Hex(made.der) +
+                "\nthe certificate is self-issued and its own signature holds\n");
+  const Outcome changed = tellvane({"verify", "--text", text + ".", tuple});
+  EXPECT_EQ(changed.status, 1);
+  EXPECT_NE(changed.err.find("the signature does not match the text"), std::string::npos) << changed.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Gost, EverySet, testing::ValuesIn(tvtest::engineParameterSets()),
+                         [](const auto& info) { return tvtest::engineSetName(info.param); });
 
 #ifdef TELLVANE_COMPONENT
 // The component registered for the machine of the test's prefix.

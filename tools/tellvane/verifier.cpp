@@ -62,16 +62,23 @@ class PublicKey {
   HCRYPTKEY key_ = 0;
 };
 
+bool providerTakes(const Crypto::X509Certificate& certificate) {
+  try {
+    const CspContext context = verifyingContext();
+    PublicKey key(context.handle(), certificate);
+    return true;
+  } catch (const std::runtime_error&) {
+    return false;
+  }
+}
+
 // The certificate's GOST key, read apart from the provider: libgcrypt knows
 // every parameter set.
 tv::gost::PublicKey gostKeyOf(const Crypto::X509Certificate& certificate) {
-  const CERT_PUBLIC_KEY_INFO& info = certificate.getContext()->pCertInfo->SubjectPublicKeyInfo;
-  const CRYPT_OBJID_BLOB& parameters = info.Algorithm.Parameters;
+  const PCCERT_CONTEXT context = certificate.getContext();
   try {
-    return tv::gost::PublicKey::fromKeyInfo(
-        info.Algorithm.pszObjId != nullptr ? info.Algorithm.pszObjId : "",
-        tv::gost::Bytes(parameters.pbData, parameters.pbData + parameters.cbData),
-        tv::gost::Bytes(info.PublicKey.pbData, info.PublicKey.pbData + info.PublicKey.cbData));
+    return tv::gost::PublicKey::fromCertificate(
+        tv::gost::Bytes(context->pbCertEncoded, context->pbCertEncoded + context->cbCertEncoded));
   } catch (const tv::gost::Error&) {
     throw std::runtime_error(kNoGostKey);
   }
@@ -243,16 +250,17 @@ TupleReport checkSignTuple(const std::vector<BYTE>& bytes, const std::vector<BYT
   report.thumbprint = certificate.thumbprint();
   report.subject = certificate.subjectFullName();
   report.signatureSize = tuple.signature.size();
-  if (gostKeyOf(certificate).parameterSet().algorithm == tv::gost::KeyAlgorithm::Gost2001) {
+  // The provider checks the 2001 keys it takes; libgcrypt the keys of the
+  // other sets and of 2012, in the provider's byte order (RFC 4491's reversed).
+  const tv::gost::PublicKey key = gostKeyOf(certificate);
+  if (key.parameterSet().algorithm == tv::gost::KeyAlgorithm::Gost2001 && providerTakes(certificate)) {
     const CspContext context = verifyingContext();
-    PublicKey key(context.handle(), certificate);
+    PublicKey handle(context.handle(), certificate);
     CspHash hash(context.handle(), CALG_GR3411);
     hash.setHashValue(digest);
-    report.valid = hash.verify(tuple.signature, key.handle());
+    report.valid = hash.verify(tuple.signature, handle.handle());
   } else {
-    // The provider's byte order is RFC 4491's reversed.
-    report.valid = gostKeyOf(certificate).verify(digest, std::vector<BYTE>(tuple.signature.rbegin(),
-                                                                           tuple.signature.rend()));
+    report.valid = key.verify(digest, std::vector<BYTE>(tuple.signature.rbegin(), tuple.signature.rend()));
   }
   return report;
 }

@@ -3,12 +3,12 @@
 // its public keys are the ones we derive.
 #include "gostsign.h"
 
-#include <gnutls/gnutls.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 
+#include "support/gostsigning.h"
 #include "support/opensslgost.h"
 
 namespace {
@@ -17,16 +17,6 @@ using tv::gost::Bytes;
 using tv::gost::KeyAlgorithm;
 using tv::gost::PrivateKey;
 using tv::gost::PublicKey;
-
-Bytes pemToDer(const std::string& pem) {
-  const gnutls_datum_t text{reinterpret_cast<unsigned char*>(const_cast<char*>(pem.data())),
-                            static_cast<unsigned>(pem.size())};
-  gnutls_datum_t der{};
-  if (gnutls_pem_base64_decode2("PRIVATE KEY", &text, &der) < 0) return {};
-  Bytes bytes(der.data, der.data + der.size);
-  gnutls_free(der.data);
-  return bytes;
-}
 
 const char* hashOf(const std::string& algorithm) {
   return algorithm == "gost2001" ? "md_gost94" : algorithm == "gost2012_256" ? "md_gost12_256" : "md_gost12_512";
@@ -37,10 +27,11 @@ class GostSign : public ::testing::TestWithParam<tvtest::EngineParameterSet> {};
 TEST_P(GostSign, ReadsTheEnginesKeysAndSignsWhatItVerifies) {
   const tvtest::EngineParameterSet& set = GetParam();
   const tvtest::EngineKey engine = tvtest::engineKey(set);
-  const PrivateKey key = PrivateKey::fromPkcs8(pemToDer(engine.privatePem));
+  const PrivateKey key = PrivateKey::fromPkcs8(tvtest::pemKeyDer(engine.privatePem));
   EXPECT_STREQ(key.parameterSet().oid, set.oid);
   const PublicKey published = PublicKey::fromSpki(engine.publicDer);
   EXPECT_EQ(key.publicKey().point(), published.point());
+  EXPECT_EQ(PublicKey::fromCertificate(engine.certificateDer).point(), published.point());
   EXPECT_TRUE(published.signedCertificate(engine.certificateDer));
   Bytes renamed = engine.certificateDer;
   const std::string cn = "Engine test";
