@@ -75,6 +75,22 @@ EngineKey engineKey(const EngineParameterSet& set) {
   return {std::string(pem.begin(), pem.end()), readBytes(pub), readBytes(certificate)};
 }
 
+Bytes enginePkcs12(const EngineKey& key, const std::string& password) {
+  const TempFolder folder("tellvane-engine");
+  const std::string pem = folder.path() + "/key.pem", certificate = folder.path() + "/certificate.der",
+                    out = folder.path() + "/bundle.p12";
+  writeBytes(pem, Bytes(key.privatePem.begin(), key.privatePem.end()));
+  writeBytes(certificate, key.certificateDer);
+  const ProgramRun pemCertificate =
+      openssl({"x509", "-inform", "DER", "-in", certificate, "-out", certificate + ".pem"});
+  const ProgramRun run = openssl({"pkcs12", "-export", "-inkey", pem, "-in", certificate + ".pem", "-keypbe", "gost89",
+                                  "-certpbe", "gost89", "-macalg", "md_gost12_256", "-passout", "pass:" + password,
+                                  "-out", out});
+  if (pemCertificate.status != 0 || run.status != 0)
+    throw std::runtime_error("openssl cannot make a PKCS#12 file: " + pemCertificate.err + run.err);
+  return readBytes(out);
+}
+
 Bytes engineDigest(const std::string& hash, const Bytes& data) {
   const TempFolder folder("tellvane-engine");
   const std::string in = folder.path() + "/in", out = folder.path() + "/out";

@@ -38,6 +38,10 @@ struct EngineKey {
 };
 EngineKey engineKey(const EngineParameterSet& set);
 
+// The key and its certificate in a PKCS#12 file encrypted with GOST
+// algorithms (GOST 28147-89, a Streebog MAC), as the engine writes it.
+Bytes enginePkcs12(const EngineKey& key, const std::string& password);
+
 // The hash of the bytes by the engine: md_gost94, md_gost12_256, md_gost12_512.
 Bytes engineDigest(const std::string& hash, const Bytes& data);
 

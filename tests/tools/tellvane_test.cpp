@@ -121,6 +121,34 @@ TEST_F(Command, ImportsCertificatesWithAndWithoutKeys) {
   EXPECT_NE(list.find("key      protected by a PIN"), std::string::npos) << list;
 }
 
+// Keys made by OpenSSL's GOST engine: a PKCS#8 file on any set; a PKCS#12
+// file encrypted with GOST algorithms where GnuTLS knows the curve.
+TEST_F(Command, ImportsTheGostEnginesKeysAndFiles) {
+  const struct {
+    size_t set;  // in engineParameterSets()
+    bool pkcs12Opens;
+  } cases[] = {{1, false}, {5, false}, {6, true}, {9, true}, {11, false}};
+  for (const auto& c : cases) {
+    const tvtest::EngineParameterSet& set = tvtest::engineParameterSets()[c.set];
+    const tvtest::EngineKey key = tvtest::engineKey(set);
+    const std::string name = tvtest::engineSetName(set);
+    const std::string certificate = file(name + ".cer", key.certificateDer);
+    const Outcome other =
+        tellvane({"certs", "import", certificate, "--key", file("other.key", tvtest::engineKey(set).privatePem)});
+    EXPECT_EQ(other.err, "tellvane certs import: the key does not belong to the certificate\n") << name;
+    const Outcome bundle =
+        tellvane({"certs", "import", file(name + ".p12", tvtest::enginePkcs12(key, "секрет")), "--password", "секрет"});
+    EXPECT_EQ(bundle.status, c.pkcs12Opens ? 0 : 1) << name << ": " << bundle.err;
+    const std::string imported =
+        c.pkcs12Opens ? bundle.out
+                      : ok({"certs", "import", certificate, "--key", file(name + ".key", key.privatePem)});
+    EXPECT_EQ(thumbprintIn(imported), tvtest::sha1Hex(key.certificateDer)) << name;
+  }
+  const std::string list = ok({"certs", "list"});
+  EXPECT_NE(list.find("public   GOST R 34.10-2012, 256 bits (1.2.643.7.1.1.1.1)"), std::string::npos) << list;
+  EXPECT_NE(list.find("public   GOST R 34.10-2012, 512 bits (1.2.643.7.1.1.1.2)"), std::string::npos) << list;
+}
+
 TEST_F(Command, RemovesCertificatesAndTheirKeys) {
   const std::string thumbprint = thumbprintIn(ok({"certs", "new", "--cn", "Уходящий"}));
   ASSERT_EQ(thumbprint.size(), 40u);

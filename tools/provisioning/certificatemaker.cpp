@@ -495,6 +495,7 @@ Crt importCertificate(const Bytes& file) {
   return nullptr;
 }
 
+// Null for a key on a curve GnuTLS does not know.
 X509Key importKey(const Bytes& file, const std::string& password) {
   gnutls_x509_privkey_t key = nullptr;
   check(gnutls_x509_privkey_init(&key), "privkey_init");
@@ -505,6 +506,7 @@ X509Key importKey(const Bytes& file, const std::string& password) {
         gnutls_x509_privkey_import2(key, &data, format, password.empty() ? nullptr : password.c_str(), 0);
     if (result >= 0) return owned;
     if (result == GNUTLS_E_DECRYPTION_FAILED) throw std::runtime_error("the password does not open the key");
+    if (result == GNUTLS_E_ECC_UNSUPPORTED_CURVE) return nullptr;
   }
   throw std::runtime_error(password.empty() ? "the key file is not a private key, or it needs --password"
                                             : "the key file is not a private key");
@@ -538,6 +540,35 @@ Identity identityOf(gnutls_x509_crt_t crt, gnutls_x509_privkey_t key, const std:
   check(gnutls_pubkey_import_x509(pub, crt, 0), "pubkey_import");
   check(gnutls_pubkey_export2(pub, GNUTLS_X509_FMT_DER, &spki.value), "pubkey_export");
   identity.publicKeyDer = spki.bytes();
+  return identity;
+}
+
+// A plain PKCS#8 GOST key on a curve GnuTLS lacks, read by libgcrypt's side.
+Identity gostIdentity(gnutls_x509_crt_t crt, const Bytes& keyFile) {
+  Identity identity;
+  Datum der;
+  check(gnutls_x509_crt_export2(crt, GNUTLS_X509_FMT_DER, &der.value), "crt_export");
+  identity.certificateDer = der.bytes();
+  Bytes keyDer = keyFile;
+  Datum decoded;
+  const gnutls_datum_t text = datumOf(keyFile);
+  if (gnutls_pem_base64_decode2("PRIVATE KEY", &text, &decoded.value) >= 0) keyDer = decoded.bytes();
+  try {
+    const tv::gost::PrivateKey key = tv::gost::PrivateKey::fromPkcs8(keyDer);
+    const tv::gost::PublicKey certified = tv::gost::PublicKey::fromCertificate(identity.certificateDer);
+    if (certified.parameterSet().algorithm != key.parameterSet().algorithm ||
+        std::string(certified.parameterSet().curve) != key.parameterSet().curve ||
+        certified.point() != key.publicKey().point())
+      throw std::runtime_error("the key does not belong to the certificate");
+    const Bytes pkcs8 = key.toPkcs8();
+    const gnutls_datum_t plain = datumOf(pkcs8);
+    Datum pem;
+    check(gnutls_pem_base64_encode2("PRIVATE KEY", &plain, &pem.value), "pem_base64_encode");
+    identity.privateKeyPem = pem.text();
+    identity.publicKeyDer = certified.toSpki();
+  } catch (const tv::gost::Error& error) {
+    throw std::runtime_error(std::string("the key file is not a private key: ") + error.what());
+  }
   return identity;
 }
 
@@ -581,12 +612,14 @@ Identity readIdentity(const Bytes& file, const Bytes& keyFile, const std::string
   const Crt crt = importCertificate(file);
   if (!crt) return readPkcs12(file, password);
   const X509Key key = importKey(keyFile, password);
-  return identityOf(crt.get(), key.get(), password);
+  if (key) return identityOf(crt.get(), key.get(), password);
+  return gostIdentity(crt.get(), keyFile);
 }
 
 Bytes toPkcs12(const TestCertificate& certificate, const std::string& password) {
   const Crt crt = importCertificate(certificate.der);
   const X509Key key = importKey(Bytes(certificate.privateKeyPem.begin(), certificate.privateKeyPem.end()), "");
+  if (!key) throw std::runtime_error("certificate maker: GnuTLS packs no key of this curve");
   unsigned char id[64];
   size_t size = sizeof id;
   check(gnutls_x509_crt_get_key_id(crt.get(), 0, id, &size), "crt_get_key_id");
