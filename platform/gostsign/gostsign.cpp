@@ -54,6 +54,22 @@ Bytes number(gcry_sexp_t sexp, const char* token, size_t size) {
   return out;
 }
 
+// A key of the set: the format names the curve, then the key's value.
+std::shared_ptr<void> keySexp(const char* format, const ParameterSet& set, const Bytes& value) {
+  gcry_sexp_t key = nullptr;
+  check(gcry_sexp_build(&key, nullptr, format, set.curve, static_cast<int>(value.size()), value.data()), "key");
+  return owned(key);
+}
+
+// A digest as GOST signs it: read as a little-endian number.
+std::shared_ptr<void> digestSexp(const Bytes& digest) {
+  const Bytes value = reversed(digest);
+  gcry_sexp_t data = nullptr;
+  check(gcry_sexp_build(&data, nullptr, "(data(flags gost)(value %b))", static_cast<int>(value.size()), value.data()),
+        "digest");
+  return owned(data);
+}
+
 // The point as libgcrypt takes it: 04, x, y, big-endian.
 Bytes uncompressed(const Bytes& point) {
   const size_t half = point.size() / 2;
@@ -246,12 +262,7 @@ bool keyAlgorithmOf(const std::string& oid, KeyAlgorithm& algorithm) {
 PublicKey::PublicKey(const ParameterSet& set, const Bytes& point) : set_(&set), point_(point) {
   initialise();
   if (point.size() != 2 * keySize(set.algorithm)) throw Error("a GOST public key of the wrong size");
-  const Bytes q = uncompressed(point);
-  gcry_sexp_t key = nullptr;
-  check(gcry_sexp_build(&key, nullptr, "(public-key(ecc(curve %s)(q %b)))", set.curve, static_cast<int>(q.size()),
-                        q.data()),
-        "public key");
-  key_ = owned(key);
+  key_ = keySexp("(public-key(ecc(curve %s)(q %b)))", set, uncompressed(point));
 }
 
 PublicKey PublicKey::fromSpki(const Bytes& der) {
@@ -291,17 +302,14 @@ bool PublicKey::signedCertificate(const Bytes& certificate) const {
 bool PublicKey::verify(const Bytes& digest, const Bytes& signature) const {
   const size_t size = keySize(set_->algorithm);
   if (digest.size() != size || signature.size() != 2 * size) return false;
-  const Bytes value = reversed(digest);
-  gcry_sexp_t data = nullptr, sig = nullptr;
-  check(gcry_sexp_build(&data, nullptr, "(data(flags gost)(value %b))", static_cast<int>(size), value.data()),
-        "digest");
-  const auto dataOwner = owned(data);
+  const auto data = digestSexp(digest);
+  gcry_sexp_t sig = nullptr;
   // RFC order: s first, then r.
   check(gcry_sexp_build(&sig, nullptr, "(sig-val(gost(r %b)(s %b)))", static_cast<int>(size), signature.data() + size,
                         static_cast<int>(size), signature.data()),
         "signature");
   const auto sigOwner = owned(sig);
-  return gcry_pk_verify(sig, data, sexpOf(key_)) == 0;
+  return gcry_pk_verify(sig, sexpOf(data), sexpOf(key_)) == 0;
 }
 
 // ---- Private keys ----
@@ -309,12 +317,7 @@ bool PublicKey::verify(const Bytes& digest, const Bytes& signature) const {
 PrivateKey::PrivateKey(const ParameterSet& set, const Bytes& scalar) : set_(&set), scalar_(scalar) {
   initialise();
   if (scalar.size() != keySize(set.algorithm)) throw Error("a GOST private key of the wrong size");
-  const Bytes d = reversed(scalar);
-  gcry_sexp_t key = nullptr;
-  check(gcry_sexp_build(&key, nullptr, "(private-key(ecc(curve %s)(d %b)))", set.curve, static_cast<int>(d.size()),
-                        d.data()),
-        "private key");
-  key_ = owned(key);
+  key_ = keySexp("(private-key(ecc(curve %s)(d %b)))", set, reversed(scalar));
 }
 
 PrivateKey PrivateKey::generate(const ParameterSet& set) {
@@ -366,12 +369,9 @@ void PrivateKey::signCertificate(Bytes& certificate) const {
 Bytes PrivateKey::sign(const Bytes& digest) const {
   const size_t size = keySize(set_->algorithm);
   if (digest.size() != size) throw Error("a digest of the wrong size for the key");
-  const Bytes value = reversed(digest);
-  gcry_sexp_t data = nullptr, sig = nullptr;
-  check(gcry_sexp_build(&data, nullptr, "(data(flags gost)(value %b))", static_cast<int>(size), value.data()),
-        "digest");
-  const auto dataOwner = owned(data);
-  check(gcry_pk_sign(&sig, data, sexpOf(key_)), "signing");
+  const auto data = digestSexp(digest);
+  gcry_sexp_t sig = nullptr;
+  check(gcry_pk_sign(&sig, sexpOf(data), sexpOf(key_)), "signing");
   const auto sigOwner = owned(sig);
   Bytes signature = number(sig, "s", size);
   const Bytes r = number(sig, "r", size);
