@@ -1,4 +1,4 @@
-#include "internal/gostkey.h"
+#include "advapi32/gostkey.h"
 
 #include <winerror.h>
 

@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "internal/gostkey.h"
-#include "internal/keyhandles.h"
-#include "internal/provider.h"
+#include "advapi32/gostkey.h"
+#include "advapi32/keyhandles.h"
+#include "advapi32/provider.h"
 #include "internal/win32call.h"
 
 namespace tv {

@@ -1,4 +1,4 @@
-#include "internal/keyindex.h"
+#include "advapi32/keyindex.h"
 
 #include <winerror.h>
 
@@ -14,7 +14,7 @@
 #include <sstream>
 
 #include "internal/descriptor.h"
-#include "internal/keycontainer.h"
+#include "advapi32/keycontainer.h"
 #include "internal/prefix.h"
 #include "internal/regularfile.h"
 #include "internal/win32call.h"

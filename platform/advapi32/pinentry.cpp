@@ -1,4 +1,4 @@
-#include "internal/pinentry.h"
+#include "advapi32/pinentry.h"
 
 #include <fcntl.h>
 #include <poll.h>

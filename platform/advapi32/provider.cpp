@@ -1,13 +1,13 @@
 // The stand-in's one provider, of type 75 (GOST R 34.10-2001): contexts on
 // key containers, container enumeration and the key-exchange PIN.
-#include "internal/provider.h"
+#include "advapi32/provider.h"
 
 #include <winerror.h>
 
 #include <cstring>
 
-#include "internal/keycontainer.h"
-#include "internal/pinentry.h"
+#include "advapi32/keycontainer.h"
+#include "advapi32/pinentry.h"
 #include "internal/win32call.h"
 
 namespace tv {

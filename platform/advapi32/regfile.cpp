@@ -13,7 +13,7 @@
 // string value is written as a quoted string only when that form gives back
 // the same bytes (a terminated UTF-16 text without line breaks); any other
 // data is written in hex with its type, so a hive round-trips exactly.
-#include "internal/regfile.h"
+#include "advapi32/regfile.h"
 
 #include "internal/utf.h"
 #include "internal/win32call.h"

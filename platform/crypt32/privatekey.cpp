@@ -6,10 +6,10 @@
 
 #include <libtasn1.h>
 
-#include "internal/gostkey.h"
-#include "internal/keyindex.h"
-#include "internal/keyhandles.h"
-#include "internal/provider.h"
+#include "advapi32/gostkey.h"
+#include "advapi32/keyindex.h"
+#include "advapi32/keyhandles.h"
+#include "advapi32/provider.h"
 #include "internal/win32call.h"
 
 namespace tv {

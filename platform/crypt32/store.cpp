@@ -4,7 +4,7 @@
 // holds what was on disk when it was opened.
 #include "crypt32/certcontext.h"
 #include "internal/descriptor.h"
-#include "internal/folderwatch.h"
+#include "crypt32/folderwatch.h"
 #include "internal/gnutls_handles.h"
 #include "internal/utf.h"
 #include "internal/prefix.h"

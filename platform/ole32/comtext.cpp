@@ -1,10 +1,8 @@
-#include "internal/comtext.h"
+#include "ole32/comtext.h"
 
 #include <cstdio>
 
 namespace tv {
-
-std::u16string fromOleString(const char16_t* text) { return text != nullptr ? std::u16string(text) : u""; }
 
 std::u16string guidText(const GUID& g) {
   char buffer[40];
@@ -48,22 +46,6 @@ std::optional<GUID> parseGuid(const std::u16string& text) {
   g.Data3 = static_cast<WORD>((bytes[6] << 8) | bytes[7]);
   for (int k = 0; k < 8; ++k) g.Data4[k] = bytes[8 + k];
   return g;
-}
-
-char16_t foldCase(char16_t c) {
-  if (c >= u'A' && c <= u'Z') return c + 32;
-  if (c < 0x80) return c;
-  if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x410 && c <= 0x42F)) return c + 32;
-  if (c >= 0x400 && c <= 0x40F) return c + 80;
-  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;
-  return c;
-}
-
-bool equalNoCase(const std::u16string& a, const std::u16string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (foldCase(a[i]) != foldCase(b[i])) return false;
-  return true;
 }
 
 }  // namespace tv

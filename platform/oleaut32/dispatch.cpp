@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "internal/typeinfo.h"
+#include "oleaut32/typeinfo.h"
 #include "internal/win32call.h"
 
 namespace tv {

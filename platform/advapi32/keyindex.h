@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "internal/gostkey.h"
+#include "advapi32/gostkey.h"
 
 namespace tv {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "internal/gostkey.h"
+#include "advapi32/gostkey.h"
 #include "internal/handletable.h"
 
 namespace tv {

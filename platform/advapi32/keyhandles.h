@@ -2,7 +2,7 @@
 // and used by advapi32's CryptVerifySignatureA.
 #pragma once
 
-#include "internal/gostkey.h"
+#include "advapi32/gostkey.h"
 #include "internal/handletable.h"
 
 namespace tv {
