@@ -74,11 +74,6 @@ Bytes reversed(Bytes bytes) {
 
 }  // namespace
 
-HandleTable<GostPublicKey>& keyHandles() {
-  static HandleTable<GostPublicKey> handles(NTE_BAD_KEY);
-  return handles;
-}
-
 }  // namespace tv
 
 using namespace tv;
@@ -170,8 +165,4 @@ WINADVAPI BOOL WINAPI CryptVerifySignatureA(HCRYPTHASH hHash, const BYTE* pbSign
     const Bytes signature = reversed(Bytes(pbSignature, pbSignature + dwSigLen));
     if (!key->verify(hash->value(), signature)) fail(NTE_BAD_SIGNATURE);
   });
-}
-
-WINADVAPI BOOL WINAPI CryptDestroyKey(HCRYPTKEY hKey) {
-  return win32Bool([&] { keyHandles().remove(hKey); });
 }

@@ -1,5 +1,5 @@
-// Public key handles (HCRYPTKEY), made by crypt32's CryptImportPublicKeyInfo
-// and used by advapi32's CryptVerifySignatureA.
+// Public key handles (HCRYPTKEY): a container's key (CryptGetUserKey) and
+// imported ones (CryptImportKey), used by CryptVerifySignatureA.
 #pragma once
 
 #include "advapi32/gostkey.h"

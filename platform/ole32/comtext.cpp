@@ -1,5 +1,7 @@
 #include "ole32/comtext.h"
 
+#include "internal/hex.h"
+
 #include <cstdio>
 
 namespace tv {
@@ -11,17 +13,6 @@ std::u16string guidText(const GUID& g) {
                 g.Data4[7]);
   return std::u16string(buffer, buffer + 38);
 }
-
-namespace {
-
-int hexDigit(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  return -1;
-}
-
-}  // namespace
 
 std::optional<GUID> parseGuid(const std::u16string& text) {
   // Positions of the hex digit pairs after the opening brace, in byte order
@@ -35,7 +26,7 @@ std::optional<GUID> parseGuid(const std::u16string& text) {
       if (text[i] != static_cast<char16_t>(kPattern[i])) return std::nullopt;
       continue;
     }
-    const int high = hexDigit(text[i]), low = hexDigit(text[i + 1]);
+    const int high = hexValue(text[i]), low = hexValue(text[i + 1]);
     if (high < 0 || low < 0) return std::nullopt;
     bytes[byte++] = static_cast<unsigned char>(high * 16 + low);
     ++i;
