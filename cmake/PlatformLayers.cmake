@@ -8,6 +8,9 @@
 #   <dll>/     one DLL's code and private headers: include only their own
 #              folder, internal/ and include/, never another DLL's folder
 #              (DLLs meet through exported functions).
+# Beside them, libraries of the platform's own (gostsign/: GOST arithmetic
+# on every parameter set) include only themselves; any folder may include
+# them, as it includes GnuTLS.
 # Within a folder the includes form no cycle. A header in internal/ is
 # shared: files of two DLL folders or more include it (else it belongs to
 # the one DLL that does), unless it is a generic building block below.
@@ -21,6 +24,7 @@ endif()
 set(GENERIC_BUILDING_BLOCKS handletable.h)
 
 set(DLL_FOLDERS advapi32 crypt32 kernel32 ole32 oleaut32 user32)
+set(LIBRARY_FOLDERS gostsign)
 set(problems "")
 
 file(GLOB_RECURSE files RELATIVE ${PLATFORM_DIR} ${PLATFORM_DIR}/*.h ${PLATFORM_DIR}/*.cpp)
@@ -46,6 +50,10 @@ foreach(file IN LISTS files)
       list(APPEND problems "${file}: includes \"${included}\", which does not exist")
     elseif(folder STREQUAL "include")
       list(APPEND problems "${file}: a public header includes \"${included}\"")
+    elseif(folder IN_LIST LIBRARY_FOLDERS AND NOT target STREQUAL folder)
+      list(APPEND problems "${file}: a library includes \"${included}\"")
+    elseif(target IN_LIST LIBRARY_FOLDERS)
+      # a library beside the DLLs, open to all
     elseif(folder STREQUAL "internal" AND NOT target STREQUAL "internal")
       list(APPEND problems "${file}: a shared file includes a DLL's private \"${included}\"")
     elseif(NOT target STREQUAL "internal" AND NOT target STREQUAL folder)

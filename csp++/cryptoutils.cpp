@@ -137,6 +137,14 @@ ALG_ID gostHashAlgorithm(const std::string& publicKeyOid) {
   throw std::invalid_argument("The certificate's key is not a GOST R 34.10 key: " + publicKeyOid);
 }
 
+DWORD gostProviderType(const std::string& publicKeyOid) {
+  switch (gostHashAlgorithm(publicKeyOid)) {
+    case CALG_GR3411_2012_256: return PROV_GOST_2012_256;
+    case CALG_GR3411_2012_512: return PROV_GOST_2012_512;
+    default: return PROV_GOST_2001_DH;
+  }
+}
+
 std::vector<BYTE> digestFile(const CspContext& context, const std::string& fileName, ALG_ID algorithm) {
   if (fileName.empty()) throw std::invalid_argument("No filename given");
   CspHash hash(context.handle(), algorithm);

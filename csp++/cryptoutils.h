@@ -58,6 +58,9 @@ bool isGostProviderPresent();
 // for GOST R 34.10-2001, 0x8021 and 0x8022 for GOST R 34.10-2012 with 256-
 // and 512-bit keys. Any other algorithm raises std::invalid_argument.
 ALG_ID gostHashAlgorithm(const std::string& publicKeyOid);
+// The type of the provider that holds such keys (75, 80 or 81); raises as
+// gostHashAlgorithm does.
+DWORD gostProviderType(const std::string& publicKeyOid);
 
 // The digest of a file's content, GOST R 34.11-94 unless another hash is named.
 std::vector<BYTE> digestFile(const CspContext& context, const std::string& fileName,

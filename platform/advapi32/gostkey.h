@@ -1,8 +1,10 @@
-// GOST R 34.10-2001 keys of the stand-in's provider, held in GnuTLS objects.
-// Only the parameter sets 1.2.643.2.2.35.1 and 1.2.643.2.2.36.0 (one curve)
-// are accepted; a key of any other algorithm or parameter set is refused with
-// NTE_BAD_ALGID. Signatures here are in RFC 4491 order (s then r, each 32
-// bytes big-endian); the provider's own byte order is made in advapi32/hash.
+// GOST R 34.10-2001 and 2012 keys of the stand-in's providers, on every
+// published parameter set. GnuTLS signs on the curves it knows, as it does
+// faster; libgcrypt on the others, and verifies and reads every key. A key
+// of any other algorithm or of an unknown set is refused with
+// NTE_BAD_ALGID. Signatures here are in RFC 4491 order (s then r, each
+// big-endian, 64 or 128 bytes); the provider's own byte order is made in
+// advapi32/hash.
 #pragma once
 
 #include <windef.h>
@@ -10,31 +12,32 @@
 #include <gnutls/abstract.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "gostsign/gostsign.h"
 
 namespace tv {
 
 using Bytes = std::vector<unsigned char>;
-
-constexpr DWORD kGostDigestSize = 32;
-constexpr DWORD kGostSignatureSize = 64;
 
 class GostPublicKey {
  public:
   // A SubjectPublicKeyInfo in DER.
   static GostPublicKey fromSpki(const Bytes& der);
 
+  gost::KeyAlgorithm algorithm() const { return key_.parameterSet().algorithm; }
   bool sameKeyAs(const GostPublicKey& other) const;
-  // The SubjectPublicKeyInfo (DER) made anew from the curve and the point
+  // The SubjectPublicKeyInfo (DER) made anew from the set and the point
   // alone: equal bytes for two keys exactly when sameKeyAs holds.
-  Bytes canonicalSpki() const;
-  bool verify(const Bytes& digest, const Bytes& rfcSignature) const;
+  Bytes canonicalSpki() const { return key_.toSpki(); }
+  bool verify(const Bytes& digest, const Bytes& rfcSignature) const { return key_.verify(digest, rfcSignature); }
 
  private:
   friend class GostPrivateKey;
-  explicit GostPublicKey(gnutls_pubkey_t key);
-  std::shared_ptr<gnutls_pubkey_st> key_;
+  explicit GostPublicKey(gost::PublicKey key) : key_(std::move(key)) {}
+  gost::PublicKey key_;
 };
 
 class GostPrivateKey {
@@ -43,13 +46,17 @@ class GostPrivateKey {
   // fails with SCARD_W_WRONG_CHV.
   static GostPrivateKey fromPkcs8(const std::string& pem, const char* password);
 
+  gost::KeyAlgorithm algorithm() const { return publicKey_->algorithm(); }
+  // The digest must be as long as the key.
   Bytes sign(const Bytes& digest) const;
   // The public half of this key.
-  GostPublicKey publicKey() const;
+  const GostPublicKey& publicKey() const { return *publicKey_; }
 
  private:
-  explicit GostPrivateKey(gnutls_privkey_t key);
-  std::shared_ptr<gnutls_privkey_st> key_;
+  GostPrivateKey() = default;
+  std::shared_ptr<gnutls_privkey_st> gnutls_;   // on GnuTLS's curves
+  std::shared_ptr<gost::PrivateKey> libgcrypt_;  // on the others
+  std::optional<GostPublicKey> publicKey_;
 };
 
 // True when a PKCS#8 PEM text holds an encrypted key.

@@ -1,7 +1,8 @@
-// GOST R 34.11-94 hashes (0x801E) on the provider, and signing and verifying
-// them. The provider's byte orders: the digest as the hash function gives it
-// (GnuTLS's GOSTR_94 output), and the signature as RFC 4491 has it (s then r,
-// big-endian) with all 64 bytes reversed.
+// The providers' hashes, GOST R 34.11-94 (0x801E) and Streebog (0x8021,
+// 0x8022), and signing and verifying them. The provider's byte orders: the
+// digest as the hash function gives it (GnuTLS's output, by nettle), and the
+// signature as RFC 4491 has it (s then r, big-endian) with all 64 or 128
+// bytes reversed.
 #include <wincrypt.h>
 #include <winerror.h>
 
@@ -23,8 +24,13 @@ namespace {
 // the context first cannot leave it pointing at nothing.
 class Hash {
  public:
-  explicit Hash(std::shared_ptr<ProviderContext> provider) : provider_(std::move(provider)) {
-    if (gnutls_hash_init(&state_, GNUTLS_DIG_GOSTR_94) < 0) throw std::bad_alloc();
+  explicit Hash(std::shared_ptr<ProviderContext> provider)
+      : provider_(std::move(provider)), size_(static_cast<DWORD>(gost::keySize(provider_->kind().algorithm))) {
+    const ALG_ID algorithm = provider_->kind().hash;
+    const gnutls_digest_algorithm_t digest = algorithm == CALG_GR3411_2012_256   ? GNUTLS_DIG_STREEBOG_256
+                                             : algorithm == CALG_GR3411_2012_512 ? GNUTLS_DIG_STREEBOG_512
+                                                                                 : GNUTLS_DIG_GOSTR_94;
+    if (gnutls_hash_init(&state_, digest) < 0) throw std::bad_alloc();
   }
   ~Hash() { gnutls_hash_deinit(state_, nullptr); }
   Hash(const Hash&) = delete;
@@ -38,19 +44,23 @@ class Hash {
   // Reading the value ends the hash: no more data may be added.
   const Bytes& value() {
     if (!value_) {
-      Bytes digest(kGostDigestSize);
+      Bytes digest(size_);
       gnutls_hash_output(state_, digest.data());
       value_ = std::move(digest);
     }
     return *value_;
   }
 
-  void setValue(const BYTE* digest) { value_ = Bytes(digest, digest + kGostDigestSize); }
+  void setValue(const BYTE* digest) { value_ = Bytes(digest, digest + size_); }
 
   ProviderContext& provider() { return *provider_; }
+  ALG_ID algorithm() const { return provider_->kind().hash; }
+  // The digest's size; a signature is twice as long.
+  DWORD size() const { return size_; }
 
  private:
   std::shared_ptr<ProviderContext> provider_;
+  DWORD size_;
   gnutls_hash_hd_t state_ = nullptr;
   std::optional<Bytes> value_;
 };
@@ -83,7 +93,7 @@ WINADVAPI BOOL WINAPI CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY 
   return win32Bool([&] {
     auto provider = providerHandles().get(hProv);
     require(phHash != nullptr);
-    if (Algid != CALG_GR3411) fail(NTE_BAD_ALGID);
+    if (Algid != provider->kind().hash) fail(NTE_BAD_ALGID);
     if (hKey != 0) fail(NTE_BAD_KEY);
     if (dwFlags != 0) fail(NTE_BAD_FLAGS);
     *phHash = hashHandles().add(std::make_shared<Hash>(std::move(provider)));
@@ -107,17 +117,17 @@ WINADVAPI BOOL WINAPI CryptGetHashParam(HCRYPTHASH hHash, DWORD dwParam, BYTE* p
     if (dwFlags != 0) fail(NTE_BAD_FLAGS);
     switch (dwParam) {
       case HP_ALGID: {
-        const DWORD algorithm = CALG_GR3411;
+        const DWORD algorithm = hash->algorithm();
         return copyOut(&algorithm, sizeof algorithm, pbData, pdwDataLen);
       }
       case HP_HASHSIZE: {
-        const DWORD size = kGostDigestSize;
+        const DWORD size = hash->size();
         return copyOut(&size, sizeof size, pbData, pdwDataLen);
       }
       case HP_HASHVAL:
         // A size query does not end the hash; reading the value does.
-        if (pbData == nullptr || *pdwDataLen < kGostDigestSize) return reportSize(kGostDigestSize, pbData, pdwDataLen);
-        return copyOut(hash->value().data(), kGostDigestSize, pbData, pdwDataLen);
+        if (pbData == nullptr || *pdwDataLen < hash->size()) return reportSize(hash->size(), pbData, pdwDataLen);
+        return copyOut(hash->value().data(), hash->size(), pbData, pdwDataLen);
       default:
         fail(NTE_BAD_TYPE);
     }
@@ -147,10 +157,10 @@ WINADVAPI BOOL WINAPI CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR /
     if (dwFlags != 0) fail(NTE_BAD_FLAGS);
     // A container holds one key, the key-exchange key.
     if (dwKeySpec != AT_KEYEXCHANGE || !hash->provider().hasKey()) fail(NTE_NO_KEY);
-    if (pbSignature == nullptr || *pdwSigLen < kGostSignatureSize)
-      return reportSize(kGostSignatureSize, pbSignature, pdwSigLen);
+    const DWORD signatureSize = 2 * hash->size();
+    if (pbSignature == nullptr || *pdwSigLen < signatureSize) return reportSize(signatureSize, pbSignature, pdwSigLen);
     const Bytes signature = reversed(hash->provider().privateKey().sign(hash->value()));
-    copyOut(signature.data(), kGostSignatureSize, pbSignature, pdwSigLen);
+    copyOut(signature.data(), signatureSize, pbSignature, pdwSigLen);
   });
 }
 
@@ -161,7 +171,7 @@ WINADVAPI BOOL WINAPI CryptVerifySignatureA(HCRYPTHASH hHash, const BYTE* pbSign
     const auto key = keyHandles().get(hPubKey);
     require(pbSignature != nullptr);
     if (dwFlags != 0) fail(NTE_BAD_FLAGS);
-    if (dwSigLen != kGostSignatureSize) fail(NTE_BAD_SIGNATURE);
+    if (dwSigLen != 2 * hash->size()) fail(NTE_BAD_SIGNATURE);
     const Bytes signature = reversed(Bytes(pbSignature, pbSignature + dwSigLen));
     if (!key->verify(hash->value(), signature)) fail(NTE_BAD_SIGNATURE);
   });

@@ -14,7 +14,11 @@
 namespace tv {
 
 const ProviderKind kProviders[] = {
-    {PROV_GOST_2001_DH, "Tellvane GOST R 34.10-2001 Provider"},
+    {PROV_GOST_2001_DH, "Tellvane GOST R 34.10-2001 Provider", gost::KeyAlgorithm::Gost2001, CALG_GR3411},
+    {PROV_GOST_2012_256, "Tellvane GOST R 34.10-2012 (256) Provider", gost::KeyAlgorithm::Gost2012_256,
+     CALG_GR3411_2012_256},
+    {PROV_GOST_2012_512, "Tellvane GOST R 34.10-2012 (512) Provider", gost::KeyAlgorithm::Gost2012_512,
+     CALG_GR3411_2012_512},
 };
 const size_t kProviderCount = sizeof kProviders / sizeof kProviders[0];
 
@@ -87,8 +91,13 @@ const GostPrivateKey& ProviderContext::privateKey() {
 }
 
 // A private key that is not the half of the container's public key would
-// sign what nothing verifies: such a container is refused when opened.
+// sign what nothing verifies: such a container is refused when opened. So
+// is a key of another algorithm than the provider's.
 void ProviderContext::requireMatchingKeys() {
+  if (key_->algorithm() != kind_.algorithm) {
+    key_.reset();
+    fail(NTE_BAD_ALGID);
+  }
   if (!key_->publicKey().sameKeyAs(GostPublicKey::fromSpki(readPublicKeyFile(container_)))) {
     key_.reset();
     fail(NTE_KEYSET_ENTRY_BAD);

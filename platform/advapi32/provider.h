@@ -16,10 +16,13 @@
 namespace tv {
 
 // A provider: its type (what CryptAcquireContext and a certificate's key
-// property name) and its name.
+// property name), its name, the algorithm of the keys it holds and the hash
+// it signs.
 struct ProviderKind {
   DWORD type;
   const char* name;
+  gost::KeyAlgorithm algorithm;
+  ALG_ID hash;
 };
 
 // The providers, in the order CryptEnumProviders lists them.

@@ -197,6 +197,32 @@ void splitPublicKeyInfo(const Bytes& spki, DecodedCertificate& c, DWORD& unusedB
   c.publicKey.assign(p + bits.header + 1, p + bits.total());
 }
 
+// The SubjectPublicKeyInfo element of a certificate's DER: the seventh field
+// of the to-be-signed part, counting the version, which may be left out.
+Bytes rawPublicKeyInfo(const Bytes& certificate) {
+  const unsigned char* p = certificate.data();
+  const unsigned char* end = p + certificate.size();
+  // Each step stays inside the encoding: a length past its end is corrupt.
+  const auto element = [&] {
+    if (p >= end) fail(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
+    const Element found = readElement(p, static_cast<size_t>(end - p));
+    if (found.total() > static_cast<size_t>(end - p)) fail(static_cast<DWORD>(CRYPT_E_ASN1_CORRUPT));
+    return found;
+  };
+  p += element().header;  // Certificate
+  p += element().header;  // TBSCertificate
+  if (p < end && *p == 0xA0) p += element().total();
+  for (int field = 0; field < 5; ++field) p += element().total();  // serial to subject
+  const Element info = element();
+  return Bytes(p, p + info.total());
+}
+
+// GOST keys on curves GnuTLS does not know: their key info is taken from the
+// certificate as it stands, for the providers, which know every set.
+bool isGostKey(const std::string& oid) {
+  return oid == "1.2.643.2.2.19" || oid == "1.2.643.7.1.1.1.1" || oid == "1.2.643.7.1.1.1.2";
+}
+
 void readPublicKey(gnutls_x509_crt_t crt, DecodedCertificate& c) {
   c.publicKeyOid = readOid(gnutls_x509_crt_get_pk_oid, crt);
   c.info.SubjectPublicKeyInfo.Algorithm.pszObjId = c.publicKeyOid.data();
@@ -205,10 +231,15 @@ void readPublicKey(gnutls_x509_crt_t crt, DecodedCertificate& c) {
   try {
     PubKey key;
     GnutlsDatum spki;
-    if (gnutls_pubkey_import_x509(key, crt, 0) < 0) return;
-    if (gnutls_pubkey_export2(key, GNUTLS_X509_FMT_DER, spki.out()) < 0) return;
+    Bytes info;
+    if (gnutls_pubkey_import_x509(key, crt, 0) >= 0 && gnutls_pubkey_export2(key, GNUTLS_X509_FMT_DER, spki.out()) >= 0)
+      info = spki.bytes();
+    else if (isGostKey(c.publicKeyOid.data()))
+      info = rawPublicKeyInfo(c.encoded);
+    else
+      return;
     DWORD unusedBits = 0;
-    splitPublicKeyInfo(spki.bytes(), c, unusedBits);
+    splitPublicKeyInfo(info, c, unusedBits);
     c.info.SubjectPublicKeyInfo.PublicKey.cUnusedBits = unusedBits;
   } catch (const Win32Failure&) {
     c.publicKeyParameters.clear();

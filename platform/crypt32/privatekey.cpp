@@ -125,12 +125,21 @@ bool holdsKeyOf(HCRYPTPROV provider, DWORD keySpec, PCCERT_CONTEXT certificate) 
   return certificateKey.exported() == containerKey.exported();
 }
 
+// The provider type of a key's algorithm: 2001 keys' for any other, which
+// then finds no container.
+DWORD providerTypeOf(const char* keyOid) {
+  const std::string oid = keyOid != nullptr ? keyOid : "";
+  if (oid == "1.2.643.7.1.1.1.1") return PROV_GOST_2012_256;
+  if (oid == "1.2.643.7.1.1.1.2") return PROV_GOST_2012_512;
+  return PROV_GOST_2001_DH;
+}
+
 // The link of a certificate that has none yet: the container of its public
 // key, which the certificate then names.
 KeyLink findKeyLink(PCCERT_CONTEXT certificate) {
   const Bytes spki = encodeKeyInfo(certificate->pCertInfo->SubjectPublicKeyInfo);
   KeyLink link;
-  link.providerType = PROV_GOST_2001_DH;
+  link.providerType = providerTypeOf(certificate->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId);
   link.container = toUtf16(findContainerOfKey(link.providerType, spki.data(), static_cast<DWORD>(spki.size())));
   link.keySpec = AT_KEYEXCHANGE;
   return link;

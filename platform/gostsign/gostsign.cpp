@@ -1,4 +1,4 @@
-#include "gostsign.h"
+#include "gostsign/gostsign.h"
 
 #include <gcrypt.h>
 #include <libtasn1.h>
@@ -211,6 +211,12 @@ const std::vector<ParameterSet>& parameterSets() {
       {"A", "1.2.643.7.1.2.1.2.1", "GOST2012-512-tc26-A", KeyAlgorithm::Gost2012_512},
       {"B", "1.2.643.7.1.2.1.2.2", "GOST2012-512-tc26-B", KeyAlgorithm::Gost2012_512},
       {"C", "1.2.643.7.1.2.1.2.3", "GOST2012-512-tc26-C", KeyAlgorithm::Gost2012_512},
+      // A 256-bit 2012 key may name its curve by a 2001 set's OID.
+      {"CryptoPro-A", "1.2.643.2.2.35.1", "GOST2001-CryptoPro-A", KeyAlgorithm::Gost2012_256},
+      {"CryptoPro-B", "1.2.643.2.2.35.2", "GOST2001-CryptoPro-B", KeyAlgorithm::Gost2012_256},
+      {"CryptoPro-C", "1.2.643.2.2.35.3", "GOST2001-CryptoPro-C", KeyAlgorithm::Gost2012_256},
+      {"CryptoPro-XchA", "1.2.643.2.2.36.0", "GOST2001-CryptoPro-A", KeyAlgorithm::Gost2012_256},
+      {"CryptoPro-XchB", "1.2.643.2.2.36.1", "GOST2001-CryptoPro-C", KeyAlgorithm::Gost2012_256},
   };
   return sets;
 }
@@ -222,9 +228,8 @@ const ParameterSet* parameterSetNamed(KeyAlgorithm algorithm, const std::string&
 }
 
 const ParameterSet* parameterSetOf(KeyAlgorithm algorithm, const std::string& oid) {
-  const bool is512 = algorithm == KeyAlgorithm::Gost2012_512;
   for (const ParameterSet& set : parameterSets())
-    if (set.oid == oid && (set.algorithm == KeyAlgorithm::Gost2012_512) == is512) return &set;
+    if (set.oid == oid && set.algorithm == algorithm) return &set;
   return nullptr;
 }
 

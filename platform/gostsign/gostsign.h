@@ -26,8 +26,9 @@ struct ParameterSet {
   KeyAlgorithm algorithm;
 };
 
-// The twelve published parameter sets: 2001 CryptoPro A, B, C, XchA, XchB;
-// 2012 256-bit TC26 A, B, C, D; 2012 512-bit TC26 A, B, C.
+// The twelve published parameter sets first: 2001 CryptoPro A, B, C, XchA,
+// XchB; 2012 256-bit TC26 A, B, C, D; 2012 512-bit TC26 A, B, C. Then the
+// 2001 sets' OIDs as 256-bit 2012 keys may name them.
 const std::vector<ParameterSet>& parameterSets();
 // The set of the algorithm with that name (case-insensitive), or null.
 const ParameterSet* parameterSetNamed(KeyAlgorithm algorithm, const std::string& name);

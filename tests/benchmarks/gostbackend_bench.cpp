@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "gostsign.h"
+#include "gostsign/gostsign.h"
 #include "sidebyside.h"
 #include "support/certfactory.h"
 #include "support/gostsigning.h"

@@ -44,6 +44,7 @@ TEST(GostHashAlgorithm, FollowsTheKeysAlgorithmAndRefusesOthers) {
   EXPECT_EQ(gostHashAlgorithm("1.2.643.2.2.19"), 0x801Eu);
   EXPECT_EQ(gostHashAlgorithm("1.2.643.7.1.1.1.1"), 0x8021u);
   EXPECT_EQ(gostHashAlgorithm("1.2.643.7.1.1.1.2"), 0x8022u);
+  EXPECT_EQ(gostProviderType("1.2.643.7.1.1.1.2"), 81u);
   EXPECT_EQ(thrownText([] { gostHashAlgorithm("1.2.643.7.1.1.1"); }),
             "The certificate's key is not a GOST R 34.10 key: 1.2.643.7.1.1.1");
 }

@@ -19,6 +19,7 @@
 #include "support/comtest.h"
 #include "support/gostsigning.h"
 #include "support/json.h"
+#include "support/opensslgost.h"
 #include "support/tempprefix.h"
 #include "support/thrown.h"
 
@@ -111,6 +112,52 @@ INSTANTIATE_TEST_SUITE_P(Gost2001, SigningParameterSet,
                          ::testing::Values(KeyKind::Gost2001ParamSetA, KeyKind::Gost2001ParamSetXchA),
                          tvtest::parameterSetName);
 
+// Both operations with a key on each published parameter set, 2001 and
+// 2012: the hash follows the key, and OpenSSL's GOST engine verifies every
+// tuple's signature, and no other digest.
+class SigningEverySet : public SigningTest, public ::testing::WithParamInterface<tvtest::EngineParameterSet> {};
+
+TEST_P(SigningEverySet, TheGostEngineVerifiesEveryTuple) {
+  const tv::gost::ParameterSet& set = tvtest::ourSet(GetParam());
+  const tvtest::TestCertificate made = tvtest::makeCertificate(set);
+  tvtest::installCertificate(prefix.path(), "signer.der", made.der);
+  tvtest::installKeyContainer("signer", made.privateKeyPem, made.publicKeyDer);
+  const std::string thumbprint = tvtest::sha1Hex(made.der);
+  const char* hash = set.algorithm == tv::gost::KeyAlgorithm::Gost2001       ? "md_gost94"
+                     : set.algorithm == tv::gost::KeyAlgorithm::Gost2012_256 ? "md_gost12_256"
+                                                                             : "md_gost12_512";
+  const std::string utf8 = "\xD0\x9F\xD0\xBE\xD0\xB4\xD0\xBF\xD0\xB8\xD1\x81\xD1\x8C";  // "Подпись"
+  const Bytes textDigest = tvtest::engineDigest(hash, Bytes(utf8.begin(), utf8.end()));
+  const Bytes pageDigest = tvtest::engineDigest(hash, Bytes{'p', 'a', 'g', 'e'});
+  const struct {
+    const char* operation;
+    tvtest::Envelope envelope;
+    Bytes digest;
+  } results[] = {
+      {"signString", sign(&ClientCrypto::signString, u"Подпись", thumbprint), textDigest},
+      {"signHash", signHash(base64Encode(pageDigest), thumbprint), pageDigest},
+  };
+  for (const auto& r : results) {
+    ASSERT_TRUE(r.envelope.success) << r.operation << ": " << r.envelope.text;
+    const Bytes record = base64Decode(r.envelope.result.get<std::string>());
+    Sys::MemoryInputStream stream(record);
+    Bytes signature;
+    Crypto::X509Certificate certificate;
+    Aux::load_sign_tuple_from_stream(stream, signature, certificate);
+    EXPECT_EQ(signature.size(), 2 * r.digest.size()) << r.operation;
+    EXPECT_TRUE(tvtest::engineVerifies(made.publicKeyDer, r.digest, signature)) << r.operation;
+    Bytes changed = r.digest;
+    changed.back() ^= 0x80;
+    EXPECT_FALSE(tvtest::engineVerifies(made.publicKeyDer, changed, signature)) << r.operation;
+  }
+  // A digest of the other hash's size is refused.
+  const tvtest::Envelope wrongSize = signHash(base64Encode(Bytes(96 - textDigest.size(), 1)), thumbprint);
+  EXPECT_EQ(wrongSize.result.get<std::string>(), "Unexpected hash value size");
+}
+
+INSTANTIATE_TEST_SUITE_P(Gost, SigningEverySet, ::testing::ValuesIn(tvtest::engineParameterSets()),
+                         [](const auto& info) { return tvtest::engineSetName(info.param); });
+
 TEST_F(SigningTest, RefusesMissingArgumentsWithoutAnEnvelope) {
   Bstr text(u"AAAA"), thumb(u"00");
   BSTR result = nullptr;
@@ -131,7 +178,7 @@ TEST_F(SigningTest, ReportsEveryFailureAsAnErrorEnvelopeWithThePlatformsText) {
   const tvtest::TestCertificate locked = tvtest::makeCertificate();
   tvtest::installCertificate(prefix.path(), "locked.der", locked.der);
   tvtest::installKeyContainer("locked", tvtest::encryptPrivateKey(locked.privateKeyPem, "1234"), locked.publicKeyDer);
-  const Bytes foreign = tvtest::withParamSet35(tvtest::makeCertificate().der, 2);
+  const Bytes foreign = tvtest::withParamSet35(tvtest::makeCertificate().der, 9);  // a set nobody published
   tvtest::installCertificate(prefix.path(), "foreign.der", foreign);
   const Bytes ecdsa = tvtest::makeCertificate(KeyKind::EcdsaP256).der;
   tvtest::installCertificate(prefix.path(), "ecdsa.der", ecdsa);
@@ -148,7 +195,7 @@ TEST_F(SigningTest, ReportsEveryFailureAsAnErrorEnvelopeWithThePlatformsText) {
   } cases[] = {
       {"no key for the certificate", digest, tvtest::sha1Hex(keyless.der),
        "Cannot find the certificate and private key for decryption.\r\n"},
-      {"key of another parameter set", digest, tvtest::sha1Hex(foreign), "Invalid algorithm specified.\r\n"},
+      {"key of an unknown parameter set", digest, tvtest::sha1Hex(foreign), "Invalid algorithm specified.\r\n"},
       {"key of another algorithm", digest, tvtest::sha1Hex(ecdsa),
        "The certificate's key is not a GOST R 34.10 key: 1.2.840.10045.2.1"},
       {"key file readable by the group", digest, tvtest::sha1Hex(shared.der), "Access denied.\r\n"},

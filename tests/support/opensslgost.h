@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "gostsign.h"
+#include "gostsign/gostsign.h"
 
 namespace tvtest {
 

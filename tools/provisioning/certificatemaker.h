@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "gostsign.h"
+#include "gostsign/gostsign.h"
 
 namespace provisioning {
 

@@ -95,8 +95,10 @@ int demo() {
   std::printf("1. tellvane register --user: the component %s, for this user\n", library.c_str());
   UserRegistration registration(library);
 
-  std::printf("\n2. tellvane certs new: a GOST R 34.10-2001 key and its certificate\n");
+  std::printf("\n2. tellvane certs new --algorithm 2012-256: a GOST R 34.10-2012 key (256 bits, parameter set A) "
+              "and its certificate\n");
   NewKeyRequest request;
+  request.algorithm = "2012-256";
   request.commonName = "Иван Петрович Сидоров";
   request.organization = "ООО «Демонстрация»";
   const NewKey key = makeSigningIdentity(request);
@@ -109,7 +111,8 @@ int demo() {
   const std::string signedText = call("signString", {kText, key.thumbprint, std::nullopt});
   ParsedArguments text;
   text.options.emplace("text", kText);
-  const std::vector<BYTE> digest = digestOfInput(text);
+  // The key signs Streebog-256 digests.
+  const std::vector<BYTE> digest = digestOfInput(text, CALG_GR3411_2012_256);
   bool allValid = verified(signedText, digest);
 
   const std::string digestText = base64Encode(digest);

@@ -5,6 +5,7 @@
 #include "automation/automationclient.h"
 
 #include "commands.h"
+#include "csp++/cryptoutils.h"
 #include "options.h"
 #include "provisioning/certificatemaker.h"
 
@@ -29,7 +30,7 @@ bool linkKey(PCCERT_CONTEXT certificate, const std::string& container) {
   std::u16string name = automation::toUtf16(container);
   CRYPT_KEY_PROV_INFO info{};
   info.pwszContainerName = reinterpret_cast<LPWSTR>(name.data());
-  info.dwProvType = PROV_GOST_2001_DH;
+  info.dwProvType = gostProviderType(certificate->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId);
   info.dwKeySpec = AT_KEYEXCHANGE;
   return CertSetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, 0, &info) != FALSE;
 }

@@ -8,7 +8,7 @@
 #include "csp++/cspcontext.h"
 #include "csp++/signtuple.h"
 #include "csp++/x509certificate.h"
-#include "gostsign.h"
+#include "gostsign/gostsign.h"
 
 #include <gnutls/x509.h>
 #include <nettle/nettle-meta.h>
@@ -61,16 +61,6 @@ class PublicKey {
  private:
   HCRYPTKEY key_ = 0;
 };
-
-bool providerTakes(const Crypto::X509Certificate& certificate) {
-  try {
-    const CspContext context = verifyingContext();
-    PublicKey key(context.handle(), certificate);
-    return true;
-  } catch (const std::runtime_error&) {
-    return false;
-  }
-}
 
 // The certificate's GOST key, read apart from the provider: libgcrypt knows
 // every parameter set.
@@ -250,10 +240,11 @@ TupleReport checkSignTuple(const std::vector<BYTE>& bytes, const std::vector<BYT
   report.thumbprint = certificate.thumbprint();
   report.subject = certificate.subjectFullName();
   report.signatureSize = tuple.signature.size();
-  // The provider checks the 2001 keys it takes; libgcrypt the keys of the
-  // other sets and of 2012, in the provider's byte order (RFC 4491's reversed).
+  // The 2001 provider checks 2001 keys; libgcrypt checks 2012 keys apart
+  // from the providers that signed them, in the providers' byte order (RFC
+  // 4491's reversed).
   const tv::gost::PublicKey key = gostKeyOf(certificate);
-  if (key.parameterSet().algorithm == tv::gost::KeyAlgorithm::Gost2001 && providerTakes(certificate)) {
+  if (key.parameterSet().algorithm == tv::gost::KeyAlgorithm::Gost2001) {
     const CspContext context = verifyingContext();
     PublicKey handle(context.handle(), certificate);
     CspHash hash(context.handle(), CALG_GR3411);

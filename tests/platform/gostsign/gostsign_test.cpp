@@ -1,7 +1,7 @@
 // GOST signatures by libgcrypt on every published parameter set, checked by
 // OpenSSL's GOST engine: its keys are read, our signatures verify there, and
 // its public keys are the ones we derive.
-#include "gostsign.h"
+#include "gostsign/gostsign.h"
 
 #include <gtest/gtest.h>
 
