@@ -71,12 +71,13 @@ GostPrivateKey GostPrivateKey::fromPkcs8(const std::string& pem, const char* pas
     if (gnutls_pubkey_import_privkey(publicKey, key, 0, 0) < 0 ||
         gnutls_pubkey_export2(publicKey, GNUTLS_X509_FMT_DER, spki.out()) < 0)
       fail(NTE_BAD_KEYSET);
-    result.publicKey_ = GostPublicKey::fromSpki(spki.bytes());
+    result.gnutlsPublicKey_ = GostPublicKey::fromSpki(spki.bytes());
+    result.algorithm_ = result.gnutlsPublicKey_->algorithm();
   } else if (unknownToGnutls(imported) && password == nullptr) {
     // libgcrypt reads plain keys; GnuTLS decrypts only keys it can read.
     result.libgcrypt_ = std::make_shared<gost::PrivateKey>(
         readGost([&] { return gost::PrivateKey::fromPkcs8(pemToDer(pem)); }));
-    result.publicKey_ = GostPublicKey(result.libgcrypt_->publicKey());
+    result.algorithm_ = result.libgcrypt_->parameterSet().algorithm;
   } else if (unknownToGnutls(imported)) {
     fail(NTE_BAD_ALGID);
   } else {
@@ -98,6 +99,11 @@ Bytes GostPrivateKey::sign(const Bytes& digest) const {
     fail(NTE_FAIL);
   if (signature.size() != 2 * size) fail(NTE_FAIL);
   return signature.bytes();
+}
+
+GostPublicKey GostPrivateKey::publicKey() const {
+  if (gnutlsPublicKey_) return *gnutlsPublicKey_;
+  return GostPublicKey(readGost([&] { return libgcrypt_->publicKey(); }));
 }
 
 bool isEncryptedPkcs8(const std::string& pem) {

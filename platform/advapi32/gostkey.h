@@ -46,17 +46,19 @@ class GostPrivateKey {
   // fails with SCARD_W_WRONG_CHV.
   static GostPrivateKey fromPkcs8(const std::string& pem, const char* password);
 
-  gost::KeyAlgorithm algorithm() const { return publicKey_->algorithm(); }
+  gost::KeyAlgorithm algorithm() const { return algorithm_; }
   // The digest must be as long as the key.
   Bytes sign(const Bytes& digest) const;
-  // The public half of this key.
-  const GostPublicKey& publicKey() const { return *publicKey_; }
+  // The public half of this key. On libgcrypt's curves it is reckoned on
+  // each call, which costs as much as a signature.
+  GostPublicKey publicKey() const;
 
  private:
   GostPrivateKey() = default;
+  gost::KeyAlgorithm algorithm_ = gost::KeyAlgorithm::Gost2001;
   std::shared_ptr<gnutls_privkey_st> gnutls_;   // on GnuTLS's curves
+  std::optional<GostPublicKey> gnutlsPublicKey_;
   std::shared_ptr<gost::PrivateKey> libgcrypt_;  // on the others
-  std::optional<GostPublicKey> publicKey_;
 };
 
 // True when a PKCS#8 PEM text holds an encrypted key.

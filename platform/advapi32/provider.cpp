@@ -4,7 +4,10 @@
 
 #include <winerror.h>
 
+#include <gnutls/crypto.h>
+
 #include <cstring>
+#include <map>
 
 #include "advapi32/keycontainer.h"
 #include "advapi32/pinentry.h"
@@ -86,22 +89,40 @@ const GostPrivateKey& ProviderContext::privateKey() {
     } wiper{*asked};
     key_.emplace(openWithPin(pem, *asked));
   }
-  requireMatchingKeys();
+  requireMatchingKeys(pem);
   return *key_;
 }
 
 // A private key that is not the half of the container's public key would
 // sign what nothing verifies: such a container is refused when opened. So
 // is a key of another algorithm than the provider's.
-void ProviderContext::requireMatchingKeys() {
+// A pair once found to match is not reckoned again while both files stay
+// as they were: on libgcrypt's curves that costs as much as a signature.
+void ProviderContext::requireMatchingKeys(const std::string& pem) {
   if (key_->algorithm() != kind_.algorithm) {
     key_.reset();
     fail(NTE_BAD_ALGID);
   }
-  if (!key_->publicKey().sameKeyAs(GostPublicKey::fromSpki(readPublicKeyFile(container_)))) {
-    key_.reset();
-    fail(NTE_KEYSET_ENTRY_BAD);
+  static std::mutex matchedMutex;
+  static std::map<std::string, Bytes> matched;  // by container: SHA-256 of both files, no key text
+  const Bytes publicKey = readPublicKeyFile(container_);
+  Bytes files(pem.begin(), pem.end());
+  files.insert(files.end(), publicKey.begin(), publicKey.end());
+  Bytes digest(32);
+  if (gnutls_hash_fast(GNUTLS_DIG_SHA256, files.data(), files.size(), digest.data()) < 0) fail(NTE_FAIL);
+  explicit_bzero(files.data(), files.size());
+  {
+    std::lock_guard<std::mutex> lock(matchedMutex);
+    const auto found = matched.find(container_);
+    if (found != matched.end() && found->second == digest) return;
   }
+  if (key_->publicKey().sameKeyAs(GostPublicKey::fromSpki(publicKey))) {
+    std::lock_guard<std::mutex> lock(matchedMutex);
+    matched[container_] = digest;
+    return;
+  }
+  key_.reset();
+  fail(NTE_KEYSET_ENTRY_BAD);
 }
 
 void ProviderContext::setPin(const std::string& pin) {
@@ -110,7 +131,7 @@ void ProviderContext::setPin(const std::string& pin) {
     // Checked now, as a card checks its PIN when it is presented.
     const std::string pem = readPrivateKeyFile(container_);
     key_.emplace(isEncryptedPkcs8(pem) ? openWithPin(pem, pin) : GostPrivateKey::fromPkcs8(pem, nullptr));
-    requireMatchingKeys();
+    requireMatchingKeys(pem);
   }
   if (pin_) wipe(*pin_);
   pin_ = pin;

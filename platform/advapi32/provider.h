@@ -54,7 +54,7 @@ class ProviderContext {
   size_t enumerationNext = 0;
 
  private:
-  void requireMatchingKeys();  // with mutex_ held
+  void requireMatchingKeys(const std::string& pem);  // with mutex_ held
   const ProviderKind& kind_;
   std::string container_;
   bool silent_;

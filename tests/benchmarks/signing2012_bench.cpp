@@ -17,8 +17,8 @@
 
 #include "csp++/cryptoutils.h"
 #include "gostsign/gostsign.h"
-#include "shared/clientcrypto.h"
 #include "sidebyside.h"
+#include "signcall.h"
 #include "signedtexts.h"
 #include "support/certfactory.h"
 #include "support/comtest.h"
@@ -32,11 +32,10 @@ using comtest::Bstr;
 // One certificate of the set with its key, in a store of its own.
 class Signer {
  public:
-  explicit Signer(const tv::gost::ParameterSet& set) : set_(set), made_(tvtest::makeCertificate(set)) {
+  explicit Signer(const tv::gost::ParameterSet& set)
+      : set_(set), made_(tvtest::makeCertificate(set)), thumbprint_(wide(tvtest::sha1Hex(made_.der))) {
     tvbench::dateBack(tvtest::installCertificate(prefix_.path(), "signer.der", made_.der));
     tvtest::installKeyContainer("signer", made_.privateKeyPem, made_.publicKeyDer);
-    const std::string thumbprint = tvtest::sha1Hex(made_.der);
-    thumbprint_ = Bstr(std::u16string(thumbprint.begin(), thumbprint.end()));
   }
 
   BSTR thumbprint() const { return thumbprint_.get(); }
@@ -77,17 +76,10 @@ class Signer {
   tvtest::ScopedPinentry noPinentry_;
   const tv::gost::ParameterSet& set_;
   tvtest::TestCertificate made_;
-  Bstr thumbprint_{u""};
-};
+  Bstr thumbprint_;
 
-void call(BSTR first, BSTR thumbprint, bool text) {
-  BSTR result = nullptr;
-  ClientCrypto client;
-  const HRESULT status =
-      text ? client.signString(first, thumbprint, nullptr, &result) : client.signHash(first, thumbprint, nullptr, &result);
-  if (status != S_OK || result == nullptr || result[11] != u't') throw std::runtime_error("the operation failed");
-  SysFreeString(result);
-}
+  static std::u16string wide(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+};
 
 // set:0 2012-256 on TC26 A (libgcrypt), set:1 2012-256 on TC26 B (GnuTLS),
 // set:2 2012-512 on TC26 A (GnuTLS).
@@ -102,7 +94,7 @@ void SignHash2012(benchmark::State& state) {
   const std::string encoded = base64Encode(digest);
   const Bstr hash(std::u16string(encoded.begin(), encoded.end()));
   tvbench::sideBySide(
-      state, [&] { call(hash.get(), signer.thumbprint(), false); }, [&] { signer.signDirectly(digest); });
+      state, [&] { tvbench::callOperation(hash.get(), signer.thumbprint(), false); }, [&] { signer.signDirectly(digest); });
 }
 
 void SignString2012(benchmark::State& state) {
@@ -111,7 +103,7 @@ void SignString2012(benchmark::State& state) {
   const std::string utf8 = tvbench::utf8Of(wide);
   const Bstr text(wide);
   tvbench::sideBySide(
-      state, [&] { call(text.get(), signer.thumbprint(), true); },
+      state, [&] { tvbench::callOperation(text.get(), signer.thumbprint(), true); },
       [&] { signer.signDirectly(signer.streebog(utf8)); });
 }
 

@@ -25,6 +25,7 @@
 
 #include "shared/clientcrypto.h"
 #include "sidebyside.h"
+#include "signcall.h"
 #include "signedtexts.h"
 #include "support/certfactory.h"
 #include "support/comtest.h"
@@ -91,14 +92,7 @@ class Store {
 
 using comtest::Bstr;
 
-void callOperation(BSTR first, BSTR thumbprint, bool text) {
-  BSTR result = nullptr;
-  ClientCrypto client;
-  const HRESULT status =
-      text ? client.signString(first, thumbprint, nullptr, &result) : client.signHash(first, thumbprint, nullptr, &result);
-  if (status != S_OK || result == nullptr || result[11] != u't') throw std::runtime_error("the operation failed");
-  SysFreeString(result);
-}
+using tvbench::callOperation;
 
 void SignString1MiB(benchmark::State& state) {
   const Store store(1, 1);

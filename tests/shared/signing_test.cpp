@@ -59,6 +59,19 @@ class SigningTest : public ::testing::Test {
     return sign(&ClientCrypto::signHash, wide(encodedHash), thumbprint);
   }
 
+  // The signature of the envelope's sign tuple. The record's layout is the
+  // tuple reader's test; here, that it holds exactly one, by the signer.
+  static Bytes tupleSignature(const tvtest::Envelope& envelope, const std::string& thumbprint, const char* operation) {
+    const Bytes record = base64Decode(envelope.result.get<std::string>());
+    Sys::MemoryInputStream stream(record);
+    Bytes signature;
+    Crypto::X509Certificate certificate;
+    Aux::load_sign_tuple_from_stream(stream, signature, certificate);
+    EXPECT_EQ(stream.position(), record.size()) << operation;
+    EXPECT_EQ(certificate.thumbprint(), thumbprint) << operation;
+    return signature;
+  }
+
   tvtest::TempPrefix prefix;
   tvtest::ScopedPinentry noPinentry;
 };
@@ -95,14 +108,7 @@ TEST_P(SigningParameterSet, SignaturesOfDigestsAndTextsVerifyElsewhere) {
   };
   for (const auto& r : results) {
     ASSERT_TRUE(r.envelope.success) << r.operation << ": " << r.envelope.text;
-    // The record's layout is the tuple reader's test; here, that it holds exactly one.
-    const Bytes record = base64Decode(r.envelope.result.get<std::string>());
-    Sys::MemoryInputStream stream(record);
-    Bytes signature;
-    Crypto::X509Certificate certificate;
-    Aux::load_sign_tuple_from_stream(stream, signature, certificate);
-    EXPECT_EQ(stream.position(), record.size()) << r.operation;
-    EXPECT_EQ(certificate.thumbprint(), thumbprint) << r.operation;
+    const Bytes signature = tupleSignature(r.envelope, thumbprint, r.operation);
     ASSERT_EQ(signature.size(), 64u) << r.operation;
     EXPECT_TRUE(tvtest::nettleVerifies(made.publicKeyDer, r.digest, signature)) << r.operation;
   }
@@ -139,11 +145,7 @@ TEST_P(SigningEverySet, TheGostEngineVerifiesEveryTuple) {
   };
   for (const auto& r : results) {
     ASSERT_TRUE(r.envelope.success) << r.operation << ": " << r.envelope.text;
-    const Bytes record = base64Decode(r.envelope.result.get<std::string>());
-    Sys::MemoryInputStream stream(record);
-    Bytes signature;
-    Crypto::X509Certificate certificate;
-    Aux::load_sign_tuple_from_stream(stream, signature, certificate);
+    const Bytes signature = tupleSignature(r.envelope, thumbprint, r.operation);
     EXPECT_EQ(signature.size(), 2 * r.digest.size()) << r.operation;
     EXPECT_TRUE(tvtest::engineVerifies(made.publicKeyDer, r.digest, signature)) << r.operation;
     Bytes changed = r.digest;
