@@ -112,6 +112,19 @@ KeyObject* key(HCRYPTPROV provider, HCRYPTKEY handle) {
   return object;
 }
 
+// A released context takes its hashes and keys with it.
+template <typename T>
+void destroyOwned(std::set<T*>& objects, const Context* owner) {
+  for (auto i = objects.begin(); i != objects.end();) {
+    if ((*i)->owner != owner) {
+      ++i;
+      continue;
+    }
+    delete *i;
+    i = objects.erase(i);
+  }
+}
+
 void checkFlags(DWORD flags, DWORD allowed) {
   if ((flags & ~allowed) != 0) fail(NTE_BAD_FLAGS);
 }
@@ -193,6 +206,11 @@ void logErrors(void*, int level, const char* format, va_list arguments) {
 }
 
 BOOL CALLBACK startLibrary(PINIT_ONCE, PVOID, PVOID*) {
+  // The provider stays loaded: CryptoAPI unloads a provider whose context
+  // could not be acquired, and the unloading would overwrite the error.
+  HMODULE self = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCSTR>(&startLibrary), &self);
   gcry_check_version(nullptr);
   gcry_set_log_handler(logErrors, nullptr);
   gcry_control(GCRYCTL_DISABLE_SECMEM, 0);
@@ -244,8 +262,8 @@ BOOL WINAPI CPReleaseContext(HCRYPTPROV provider, DWORD flags) {
   return guarded([&] {
     Context* owner = context(provider);
     checkFlags(flags, 0);
-    for (auto i = hashes.begin(); i != hashes.end();) (*i)->owner == owner ? (delete *i, i = hashes.erase(i)) : ++i;
-    for (auto i = keys.begin(); i != keys.end();) (*i)->owner == owner ? (delete *i, i = keys.erase(i)) : ++i;
+    destroyOwned(hashes, owner);
+    destroyOwned(keys, owner);
     contexts.erase(owner);
     delete owner;
   });

@@ -5,37 +5,46 @@
 #
 #   testprovider_register <loader> <system> <provider DLL> <key folder> [<type>]
 #   testprovider_unregister <loader> <system> [<type>]
-#   testprovider_pin_answer <loader> <system> [<answer>]   what the user answers when
+#   testprovider_pin_answer <loader> <system> <type> [<answer>]
+#                                                          what the user answers when
 #                                                          asked for a PIN (none: cancels)
 #   testprovider_container <OpenSSL key> [<PIN>] [<OpenSSL signature key>]
 #                                                          a container file, on standard output
 #
 # Paths given to Windows are Windows paths (Z:\...). The provider's name is
-# the one the test certificates' key information names.
+# the one the test certificates' key information names; a provider type is
+# one more entry here and one more row in gost.cpp.
 
 declare -A testprovider_names=([75]="Tellvane GOST R 34.10-2001 Provider")
 
 testprovider_key() {  # <type>: the provider's registry key
   echo "HKLM\\Software\\Microsoft\\Cryptography\\Defaults\\Provider\\${testprovider_names[$1]}"
 }
+testprovider_type_key() {  # <type>: the key naming the default provider of the type
+  printf 'HKLM\\Software\\Microsoft\\Cryptography\\Defaults\\Provider Types\\Type %03d' "$1"
+}
 
+# The provider, and the default one of its type (for calls that name none).
 testprovider_register() {
   local loader=$1 system=$2 dll=$3 folder=$4 type=${5:-75} key
   key=$(testprovider_key "$type")
   "$loader" "$system\\reg.exe" add "$key" /v "Image Path" /t REG_SZ /d "$dll" /f >/dev/null &&
     "$loader" "$system\\reg.exe" add "$key" /v Type /t REG_DWORD /d "$type" /f >/dev/null &&
-    "$loader" "$system\\reg.exe" add "$key" /v "Key Folder" /t REG_SZ /d "$folder" /f >/dev/null
+    "$loader" "$system\\reg.exe" add "$key" /v "Key Folder" /t REG_SZ /d "$folder" /f >/dev/null &&
+    "$loader" "$system\\reg.exe" add "$(testprovider_type_key "$type")" /v Name /t REG_SZ \
+      /d "${testprovider_names[$type]}" /f >/dev/null
 }
 
 testprovider_unregister() {
-  "$1" "$2\\reg.exe" delete "$(testprovider_key "${3:-75}")" /f >/dev/null
+  "$1" "$2\\reg.exe" delete "$(testprovider_key "${3:-75}")" /f >/dev/null &&
+    "$1" "$2\\reg.exe" delete "$(testprovider_type_key "${3:-75}")" /f >/dev/null
 }
 
 testprovider_pin_answer() {
   local key
-  key=$(testprovider_key 75)
-  if [ $# -ge 3 ]; then
-    "$1" "$2\\reg.exe" add "$key" /v "PIN Answer" /t REG_SZ /d "$3" /f >/dev/null
+  key=$(testprovider_key "$3")
+  if [ $# -ge 4 ]; then
+    "$1" "$2\\reg.exe" add "$key" /v "PIN Answer" /t REG_SZ /d "$4" /f >/dev/null
   else
     "$1" "$2\\reg.exe" delete "$key" /v "PIN Answer" /f >/dev/null 2>&1 || true
   fi
