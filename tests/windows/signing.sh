@@ -11,7 +11,8 @@
 #       mebibyte for mebibyte.txt. Each tuple must hold a 64-byte signature
 #       and the certificate of the thumbprint, and be verified twice: by
 #       OpenSSL's GOST engine (the signature reversed into RFC 4491's s || r)
-#       and by `tellvane verify`. Prints how many held.
+#       and by `tellvane verify`. Prints how many were checked, and adds
+#       them to signing_checked.
 
 signing_prepare() {
   signing_folder=$1 signing_tellvane=$2
@@ -73,4 +74,6 @@ signing_verify() {
     count=$((count + 1))
   done <<<"$3"
   echo "$what: $count sign tuples checked by OpenSSL's GOST engine and tellvane verify"
+  signing_checked=$((signing_checked + count))
 }
+signing_checked=0
