@@ -19,6 +19,7 @@ struct EchoComponent : bridge::Component {
     return method + std::to_string(args.size());
   }
   void showMessage(const std::string&, const std::string&) override {}
+  void announce(const std::string&) override {}
 };
 
 }  // namespace

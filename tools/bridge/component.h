@@ -18,6 +18,8 @@ class Component {
   virtual std::string call(const std::string& method, const std::vector<Argument>& args) = 0;
   // Shows the text in a modal message box titled title; returns when closed.
   virtual void showMessage(const std::string& title, const std::string& text) = 0;
+  // What the key's PIN prompt says first from now on: who asks, and with which certificate.
+  virtual void announce(const std::string& purpose) = 0;
 };
 
 // Tellvane.Signer32, created by ProgID through the registry as any

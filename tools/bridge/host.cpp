@@ -182,17 +182,21 @@ std::string Host::answer(const Request& request) {
 }
 
 // A signature goes ahead when the user allowed it this time or for ever for
-// this origin and certificate; otherwise the user is asked, with the facts
-// checked here: the thumbprint names one of the user's certificates.
+// this origin and certificate, with the key's PIN prompt saying who asks;
+// otherwise the user is asked, with the facts checked here: the thumbprint
+// names one of the user's certificates.
 std::string Host::sign(const Request& request) {
   if (!request.args[0]) throw Refusal(request.method + " needs something to sign");
   const Argument& thumbprint = request.args[1];
   if (!thumbprint || !isThumbprint(*thumbprint)) throw Refusal("The thumbprint is not 40 hexadecimal digits");
   const std::string scope = signScope(*thumbprint);
-  if (request.once || consent_.of(request.origin, scope) == Consent::Allowed)
-    return component().call(request.method, request.args);
   json names = certificateNames(component(), scope);
   if (names.is_null()) throw Refusal("None of the user's certificates has the thumbprint " + *thumbprint);
+  if (request.once || consent_.of(request.origin, scope) == Consent::Allowed) {
+    component().announce(request.origin + " asks to sign with the certificate " +
+                         names["subject"].get<std::string>() + ".");
+    return component().call(request.method, request.args);
+  }
   names["scope"] = scope;
   throw consentRefusal("The user has not yet allowed " + request.origin + " to " + scopeDescription(scope), "ask",
                        std::move(names));

@@ -6,6 +6,7 @@
 
 #include "automation/automationclient.h"
 #include "component.h"
+#include "pinpurpose.h"
 
 namespace bridge {
 
@@ -33,6 +34,7 @@ class Signer : public Component {
   void showMessage(const std::string& title, const std::string& text) override {
     MessageBoxW(nullptr, wide(text).c_str(), wide(title).c_str(), MB_ICONINFORMATION);
   }
+  void announce(const std::string& purpose) override { announcePinPurpose(purpose); }
 
  private:
   automation::AutomationClient client_{"Tellvane.Signer32"};

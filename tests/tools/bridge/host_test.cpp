@@ -37,6 +37,7 @@ struct EchoComponent : bridge::Component {
   void showMessage(const std::string& title, const std::string& text) override {
     calls->push_back("box " + title + ": " + text);
   }
+  void announce(const std::string& purpose) override { calls->push_back(purpose); }
   std::vector<std::string>* calls;
 };
 
@@ -129,7 +130,9 @@ TEST_F(HostTest, AsksForListingMessagesAndEachCertificateSeparately) {
   grant("list", "deny");
   EXPECT_EQ(call("getCertListAsJson", {""})["consent"], "denied");
   EXPECT_EQ(call("getCertListAsJson", {"huge"})["consent"], "denied");
-  EXPECT_EQ(calls, (std::vector<std::string>{"signHash AAAA " + lower + " ", "signString b " + lower + " ",
+  const std::string purpose = "https://bank.example asks to sign with the certificate CN=Signer.";
+  EXPECT_EQ(calls, (std::vector<std::string>{purpose, "signHash AAAA " + lower + " ", purpose,
+                                             "signString b " + lower + " ",
                                              "box Message from https://bank.example: hi",
                                              "box Message from https://bank.example: huge"}));
   grant("list", "allow");
