@@ -26,7 +26,7 @@ function isSecureOrigin(origin) {
   } catch {
     return false;
   }
-  return url.origin === origin &&
+  return origin.length <= 255 && url.origin === origin &&
     (url.protocol === 'https:' || (url.protocol === 'http:' && ['localhost', '127.0.0.1', '[::1]'].includes(url.hostname)));
 }
 

@@ -150,7 +150,10 @@ bool isSecureOrigin(std::string_view origin) {
       colon != std::string_view::npos && rest.find(']', colon) == std::string_view::npos) {
     host = rest.substr(0, colon);
     port = rest.substr(colon + 1);
-    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string_view::npos) return false;
+    // As a browser writes it: digits without a leading zero, at most 65535, never the scheme's default.
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string_view::npos ||
+        (port.size() > 1 && port.front() == '0') || std::stol(std::string(port)) > 65535 || port == (https ? "443" : "80"))
+      return false;
   }
   if (!https) return host == "localhost" || host == "127.0.0.1" || host == "[::1]";
   if (host.size() > 2 && host.front() == '[' && host.back() == ']')

@@ -183,10 +183,11 @@ TEST(ConsentStore, ReadsAnEarlierAllOrNothingAnswerAsListingAlone) {
 }
 
 TEST(ConsentStore, KnowsASecureOriginAndWritesTimesInUtc) {
-  for (const char* origin : {"https://a.example:8443", "http://localhost:3000", "http://127.0.0.1", "http://[::1]:80"})
+  for (const char* origin : {"https://a.example:8443", "http://localhost:3000", "http://127.0.0.1", "http://[::1]:8080"})
     EXPECT_TRUE(bridge::isSecureOrigin(origin)) << origin;
   for (const char* origin : {"http://a.example", "https://", "https://a.example/", "https://a.example:99999x",
-                             "http://127.0.0.2", "https://A.example", "http://localhost.evil.example"})
+                             "http://127.0.0.2", "https://A.example", "http://localhost.evil.example",
+                             "https://a.example:443", "http://localhost:080", "https://a.example:65536"})
     EXPECT_FALSE(bridge::isSecureOrigin(origin)) << origin;
   EXPECT_EQ(bridge::utcText(0), "1970-01-01T00:00:00Z");
   EXPECT_EQ(bridge::utcText(951782400), "2000-02-29T00:00:00Z");
