@@ -107,10 +107,12 @@ class HostConnection {
     return this.exchange(request);
   }
 
-  // An origin's host goes away a while after its last call.
+  // An origin's host goes away a while after its last call, but not while
+  // the user is being asked about one: its open port keeps the worker alive.
   idleLater() {
     clearTimeout(this.idleTimer);
-    if (this.waiting.length === 0) this.idleTimer = setTimeout(() => this.close(null), IDLE_CLOSE_MS);
+    if (this.waiting.length > 0) return;
+    this.idleTimer = setTimeout(() => (prompts.has(this.origin) ? this.idleLater() : this.close(null)), IDLE_CLOSE_MS);
   }
 
   close(error) {

@@ -237,7 +237,7 @@ HRESULT ClientCrypto::signString(BSTR astr, BSTR certThumb, BSTR /*pinCode*/, BS
                       [&](std::string& envelope) {
                         envelope = signedEnvelope(certThumb, __LINE__, [&](HCRYPTPROV provider) {
                           Sys::trace("Calculating digest");
-                          if (astr[0] == 0) ClientCrypto::toUtf8(astr);  // raises the conversion's error
+                          if (SysStringLen(astr) == 0) ClientCrypto::toUtf8(astr);  // raises the conversion's error
                           CspHash hash(provider, CALG_GR3411);
                           hashAsUtf8(hash, astr);
                           Sys::trace("Signing the  digest...");
