@@ -36,9 +36,12 @@ const raw = (page, request) => page.evaluate((request) => new Promise((resolve) 
   window.postMessage({ tellvane: 'request', id: 'raw', ...request }, location.origin);
 }), request);
 
-// What a consent page shows: all its words, the text to sign as drawn, and its marks.
+// What a consent page shows: all its words, those outside the text's frame,
+// the text to sign as drawn, and its marks.
 const shown = (prompt) => prompt.evaluate(() => ({
   body: document.body.innerText,
+  outside: [...document.querySelectorAll('h1, dl, #text-label, #text-warning, #note, button:not([hidden])')]
+    .map((element) => element.innerText).join('\n'),
   text: document.getElementById('text').textContent,
   marks: [...document.querySelectorAll('.mark')].map((mark) => mark.textContent),
   buttons: [...document.querySelectorAll('button:not([hidden])')].map((button) => button.id),
@@ -141,6 +144,7 @@ for (const browser of browsers) {
     const sign = await asking(bank, 'signString', text, plain, '');
     const signShown = await shown(sign.prompt);
     assert.equal(signShown.text, text);
+    assert.ok(!signShown.outside.includes('оплата'), signShown.outside);
     assert.deepEqual(signShown.marks, []);
     assert.match(signShown.body, /CN=Tellvane Browser Test[\s\S]*Issued by[\s\S]*CN=Tellvane Browser Test/);
     assert.deepEqual(signShown.buttons, ['once', 'always', 'deny']);
