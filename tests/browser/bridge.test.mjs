@@ -176,6 +176,7 @@ for (const browser of browsers) {
     const marked = await asking(bank, 'signString', hidden, locked, '');
     const markedShown = await shown(marked.prompt);
     assert.deepEqual(markedShown.marks, ['U+0000', 'U+200B', 'U+202E']);
+    await screenshot(marked.prompt, 'consent-sign-hidden-characters');
     assert.equal(markedShown.text, hidden.replace('\u0000', 'U+0000').replace('\u200B', 'U+200B').replace('\u202E', 'U+202E'));
     await marked.prompt.click('#once');
     const held = Date.now();
