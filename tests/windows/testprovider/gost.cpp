@@ -11,6 +11,9 @@ namespace {
 const ProviderKind kKinds[] = {
     // GOST R 34.10-2001 with GOST R 34.11-94 (CryptoPro parameters).
     {75, 0x801E, GCRY_MD_GOSTR3411_CP, "1.2.643.2.2.30.1", 0xAA24, 0x2E23, "1.2.643.2.2.35.1"},
+    // GOST R 34.10-2012 with Streebog, 256- and 512-bit keys.
+    {80, 0x8021, GCRY_MD_STRIBOG256, "1.2.643.7.1.1.2.2", 0xAA46, 0x2E49, "1.2.643.7.1.2.1.1.1"},
+    {81, 0x8022, GCRY_MD_STRIBOG512, "1.2.643.7.1.1.2.3", 0xAA42, 0x2E3D, "1.2.643.7.1.2.1.2.1"},
 };
 
 // Every GOST R 34.10 curve, by the object identifiers of its parameter sets.
