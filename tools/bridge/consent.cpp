@@ -5,18 +5,25 @@
 #include <ctime>
 #include <stdexcept>
 
+#include "common/wide.h"
+#include "hoststdio.h"
+
 namespace bridge {
 
 namespace {
 
-const WCHAR kOriginsKey[] = u"Software\\Tellvane\\Bridge\\Origins";
+const WCHAR kOriginsKey[] = WSTR("Software\\Tellvane\\Bridge\\Origins");
+
+// Registry texts in the platform's UTF-16 unit (wchar_t on Windows).
+using WideString = std::basic_string<WCHAR>;
+using WideView = std::basic_string_view<WCHAR>;
 
 // Origins are ASCII (isSecureOrigin), so UTF-16 is a widening of each byte.
-std::u16string wide(std::string_view text) { return std::u16string(text.begin(), text.end()); }
+WideString wide(std::string_view text) { return WideString(text.begin(), text.end()); }
 
-std::string narrow(std::u16string_view text) {
+std::string narrow(WideView text) {
   std::string result;
-  for (char16_t unit : text) result += unit < 0x80 ? static_cast<char>(unit) : '?';
+  for (WCHAR unit : text) result += unit < 0x80 ? static_cast<char>(unit) : '?';
   return result;
 }
 
@@ -30,7 +37,7 @@ class Key {
  public:
   // Opens (or, with create, makes) a key under HKEY_CURRENT_USER; an absent
   // key leaves the object empty when not creating.
-  Key(const std::u16string& path, bool create) {
+  Key(const WideString& path, bool create) {
     LSTATUS status = create ? RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                                               &key_, nullptr)
                             : RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key_);
@@ -52,12 +59,12 @@ class Key {
     if (RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size) != ERROR_SUCCESS ||
         type != REG_SZ)
       return {};
-    std::u16string_view value(buffer, size / sizeof(WCHAR));
-    while (!value.empty() && value.back() == u'\0') value.remove_suffix(1);
+    WideView value(buffer, size / sizeof(WCHAR));
+    while (!value.empty() && value.back() == 0) value.remove_suffix(1);
     return narrow(value);
   }
   void setText(const WCHAR* name, const std::string& value) {
-    std::u16string data = wide(value);
+    WideString data = wide(value);
     check(RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                          static_cast<DWORD>((data.size() + 1) * sizeof(WCHAR))),
           "Cannot record the consent");
@@ -67,9 +74,9 @@ class Key {
   HKEY key_ = nullptr;
 };
 
-std::u16string originKey(const std::string& origin) {
+WideString originKey(const std::string& origin) {
   if (!isSecureOrigin(origin)) throw std::invalid_argument("Not a secure origin: " + origin);
-  return std::u16string(kOriginsKey) + u"\\" + wide(origin);
+  return WideString(kOriginsKey) + WSTR("\\") + wide(origin);
 }
 
 Consent parse(const std::string& text) {
@@ -80,8 +87,7 @@ Consent parse(const std::string& text) {
 
 std::string now() {
   std::time_t seconds = std::time(nullptr);
-  std::tm parts{};
-  gmtime_r(&seconds, &parts);
+  std::tm parts = hoststdio::utcTime(seconds);
   char text[32];
   std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
   return text;
@@ -125,14 +131,14 @@ const char* consentName(Consent consent) {
 
 Consent ConsentStore::of(const std::string& origin) const {
   Key key(originKey(origin), false);
-  return key ? parse(key.text(u"Consent")) : Consent::Unasked;
+  return key ? parse(key.text(WSTR("Consent"))) : Consent::Unasked;
 }
 
 void ConsentStore::record(const std::string& origin, Consent consent) {
   if (consent == Consent::Unasked) throw std::invalid_argument("A consent is allow or deny");
   Key key(originKey(origin), true);
-  key.setText(u"Consent", consentName(consent));
-  key.setText(u"Decided", now());
+  key.setText(WSTR("Consent"), consentName(consent));
+  key.setText(WSTR("Decided"), now());
 }
 
 std::vector<OriginConsent> ConsentStore::list() const {
@@ -145,9 +151,9 @@ std::vector<OriginConsent> ConsentStore::list() const {
     LSTATUS status = RegEnumKeyExW(parent.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
     if (status == ERROR_NO_MORE_ITEMS) break;
     check(status, "Cannot read the consent records");
-    std::string origin = narrow(std::u16string_view(name, length));
-    Key key(std::u16string(kOriginsKey) + u"\\" + std::u16string(name, length), false);
-    if (key) origins.push_back({origin, parse(key.text(u"Consent")), key.text(u"Decided")});
+    std::string origin = narrow(WideView(name, length));
+    Key key(WideString(kOriginsKey) + WSTR("\\") + WideString(name, length), false);
+    if (key) origins.push_back({origin, parse(key.text(WSTR("Consent"))), key.text(WSTR("Decided"))});
   }
   return origins;
 }
