@@ -3,10 +3,14 @@
 # from the .idl its type library is compiled from, so that the installer
 # writes what regsvr32 writes.
 #
-#   tellvane_rgs_rows(<variable> <file.rgs> <DLL's file id>)
+#   tellvane_rgs_rows(<variable> <file.rgs> <DLL's file id> <redirected only>)
 #   tellvane_typelib_rows(<variable> <file.idl> <DLL's file id> <its folder id> <win32|win64> <shared>)
 #
-# Each sets <variable> to RegistryKey elements for a WiX Component. HKCR is
+# Each sets <variable> to RegistryKey elements for a WiX Component. A 64-bit
+# system keeps a 32-bit view of the classes' CLSID and Interface keys (under
+# Wow6432Node) but one set of ProgIDs and type libraries for both: with
+# redirected only, or for a 32-bit DLL, the rows are those of the 32-bit
+# view alone, and the 64-bit DLL's component writes the shared ones. HKCR is
 # the machine's classes, HKLM\Software\Classes. A key the script names
 # ForceRemove (and the type library's and interfaces' keys, which
 # UnRegisterTypeLib removes whole) goes with all beneath it at uninstall; a
@@ -88,7 +92,7 @@ function(_tellvane_rgs_value out type value)
   endif()
 endfunction()
 
-function(tellvane_rgs_rows variable rgs file_id)
+function(tellvane_rgs_rows variable rgs file_id redirected_only)
   file(READ "${rgs}" text)
   _tellvane_rgs_tokens(tokens "${text}")
   list(LENGTH tokens count)
@@ -136,30 +140,35 @@ function(tellvane_rgs_rows variable rgs file_id)
     if(modifier STREQUAL "delete")
       continue()  # removes an old key at registration; nothing to install
     elseif(modifier STREQUAL "val")
+      set(key_rows "")
       list(GET value 0 type)
       list(GET value 1 data)
-      _tellvane_row(rows "${key}" "${name}" "${type}" "${data}")
-      continue()
-    endif()
-    set(key "${key}\\${name}")
-    set(block FALSE)
-    if(i LESS count)
-      list(GET tokens ${i} next)
-      if(next STREQUAL "{")
-        set(block TRUE)
-        list(APPEND path "${name}")
-        math(EXPR i "${i} + 1")
+      _tellvane_row(key_rows "${key}" "${name}" "${type}" "${data}")
+    else()
+      set(key "${key}\\${name}")
+      set(block FALSE)
+      if(i LESS count)
+        list(GET tokens ${i} next)
+        if(next STREQUAL "{")
+          set(block TRUE)
+          list(APPEND path "${name}")
+          math(EXPR i "${i} + 1")
+        endif()
+      endif()
+      set(key_rows "")
+      if(modifier STREQUAL "forceremove")
+        _tellvane_row(key_rows "${key}" "*" "" "")
+      endif()
+      if(value)
+        list(GET value 0 type)
+        list(GET value 1 data)
+        _tellvane_row(key_rows "${key}" "" "${type}" "${data}")
+      elseif(NOT block AND NOT modifier MATCHES "^(noremove|forceremove)$")
+        _tellvane_row(key_rows "${key}" "+" "" "")
       endif()
     endif()
-    if(modifier STREQUAL "forceremove")
-      _tellvane_row(rows "${key}" "*" "" "")
-    endif()
-    if(value)
-      list(GET value 0 type)
-      list(GET value 1 data)
-      _tellvane_row(rows "${key}" "" "${type}" "${data}")
-    elseif(NOT block AND NOT modifier MATCHES "^(noremove|forceremove)$")
-      _tellvane_row(rows "${key}" "+" "" "")
+    if(NOT redirected_only OR "${key}\\" MATCHES "^Software\\\\Classes\\\\(CLSID|Interface)\\\\[^\\]+\\\\")
+      string(APPEND rows "${key_rows}")
     endif()
   endwhile()
   string(REPLACE "${_tv_file}" "[#${file_id}]" rows "${rows}")
