@@ -9,11 +9,13 @@
 
 namespace bridge::hoststdio {
 
+// A browser started from the desktop may give its host no standard error:
+// then what is written to standard output goes nowhere.
 Channel takeChannel() {
   Channel channel{_dup(0), _dup(1)};
-  int nothing = _open("NUL", _O_RDONLY | _O_BINARY);
+  int nothing = _open("NUL", _O_RDWR | _O_BINARY);
   if (channel.input < 0 || channel.output < 0 || nothing < 0 || _setmode(channel.input, _O_BINARY) < 0 ||
-      _setmode(channel.output, _O_BINARY) < 0 || _dup2(nothing, 0) < 0 || _dup2(2, 1) < 0) {
+      _setmode(channel.output, _O_BINARY) < 0 || _dup2(nothing, 0) < 0 || (_dup2(2, 1) < 0 && _dup2(nothing, 1) < 0)) {
     std::perror("tellvane-bridge");
     std::exit(1);
   }
