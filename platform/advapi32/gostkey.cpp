@@ -1,4 +1,4 @@
-#include "internal/gostkey.h"
+#include "advapi32/gostkey.h"
 
 #include <winerror.h>
 
@@ -55,17 +55,6 @@ GostPublicKey GostPublicKey::fromSpki(const Bytes& der) {
   return result;
 }
 
-GostPublicKey GostPublicKey::fromCertificate(const BYTE* der, DWORD size) {
-  X509Crt certificate;
-  const gnutls_datum_t data = borrowedDatum(der, size);
-  if (gnutls_x509_crt_import(certificate, &data, GNUTLS_X509_FMT_DER) < 0) fail(CRYPT_E_ASN1_BADTAG);
-  GostPublicKey result(newPublicKey());
-  const int imported = gnutls_pubkey_import_x509(result.key_.get(), certificate, 0);
-  if (imported < 0) failImport(imported, NTE_BAD_PUBLIC_KEY);
-  requireSupported(result.key_.get());
-  return result;
-}
-
 bool GostPublicKey::sameKeyAs(const GostPublicKey& other) const {
   gnutls_ecc_curve_t curves[2];
   gnutls_digest_algorithm_t digest;
@@ -78,17 +67,20 @@ bool GostPublicKey::sameKeyAs(const GostPublicKey& other) const {
   return curves[0] == curves[1] && x[0].bytes() == x[1].bytes() && y[0].bytes() == y[1].bytes();
 }
 
-Bytes GostPublicKey::identity() const {
+Bytes GostPublicKey::canonicalSpki() const {
   gnutls_ecc_curve_t curve;
   gnutls_digest_algorithm_t digest;
   gnutls_gost_paramset_t paramset;
   GnutlsDatum x, y;
   if (gnutls_pubkey_export_gost_raw2(key_.get(), &curve, &digest, &paramset, x.out(), y.out(), 0) < 0)
     fail(NTE_BAD_PUBLIC_KEY);
-  Bytes out{static_cast<unsigned char>(curve), static_cast<unsigned char>(x.size())};
-  out.insert(out.end(), x.data(), x.data() + x.size());
-  out.insert(out.end(), y.data(), y.data() + y.size());
-  return out;
+  // The parameter set of the key's cipher is left out: it does not change the key.
+  PubKey rebuilt;
+  if (gnutls_pubkey_import_gost_raw(rebuilt, curve, digest, GNUTLS_GOST_PARAMSET_UNKNOWN, x.out(), y.out()) < 0)
+    fail(NTE_BAD_PUBLIC_KEY);
+  GnutlsDatum der;
+  if (gnutls_pubkey_export2(rebuilt, GNUTLS_X509_FMT_DER, der.out()) < 0) fail(NTE_BAD_PUBLIC_KEY);
+  return der.bytes();
 }
 
 bool GostPublicKey::verify(const Bytes& digest, const Bytes& rfcSignature) const {

@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "internal/gostkey.h"
-#include "internal/keyhandles.h"
-#include "internal/provider.h"
+#include "advapi32/gostkey.h"
+#include "advapi32/keyhandles.h"
+#include "advapi32/provider.h"
 #include "internal/win32call.h"
 
 namespace tv {
@@ -73,11 +73,6 @@ Bytes reversed(Bytes bytes) {
 }
 
 }  // namespace
-
-HandleTable<GostPublicKey>& keyHandles() {
-  static HandleTable<GostPublicKey> handles(NTE_BAD_KEY);
-  return handles;
-}
 
 }  // namespace tv
 
@@ -170,8 +165,4 @@ WINADVAPI BOOL WINAPI CryptVerifySignatureA(HCRYPTHASH hHash, const BYTE* pbSign
     const Bytes signature = reversed(Bytes(pbSignature, pbSignature + dwSigLen));
     if (!key->verify(hash->value(), signature)) fail(NTE_BAD_SIGNATURE);
   });
-}
-
-WINADVAPI BOOL WINAPI CryptDestroyKey(HCRYPTKEY hKey) {
-  return win32Bool([&] { keyHandles().remove(hKey); });
 }

@@ -1,4 +1,4 @@
-#include "internal/hive.h"
+#include "advapi32/hive.h"
 
 #include "internal/descriptor.h"
 #include "internal/prefix.h"

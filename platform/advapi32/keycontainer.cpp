@@ -1,4 +1,4 @@
-#include "internal/keycontainer.h"
+#include "advapi32/keycontainer.h"
 
 #include <winerror.h>
 

@@ -1,4 +1,4 @@
-#include "internal/pinentry.h"
+#include "advapi32/pinentry.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+
+#include "internal/hex.h"
 
 extern char** environ;
 
@@ -30,25 +32,17 @@ constexpr int kAnswerTimeoutMs = 5 * 60 * 1000;
 constexpr auto kExitGrace = std::chrono::seconds(2);
 
 std::string percentEscape(const std::string& text) {
-  static const char digits[] = "0123456789ABCDEF";
   std::string escaped;
   for (unsigned char c : text) {
     if (c == '%' || c < 0x20) {
       escaped += '%';
-      escaped += digits[c >> 4];
-      escaped += digits[c & 15];
+      escaped += hexDigit(c >> 4);
+      escaped += hexDigit(c);
     } else {
       escaped += static_cast<char>(c);
     }
   }
   return escaped;
-}
-
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
 }
 
 std::string percentUnescape(const std::string& text) {

@@ -1,16 +1,28 @@
-// The stand-in's one provider, of type 75 (GOST R 34.10-2001): contexts on
-// key containers, container enumeration and the key-exchange PIN.
-#include "internal/provider.h"
+// The stand-in's providers: contexts on key containers, container
+// enumeration and the key-exchange PIN.
+#include "advapi32/provider.h"
 
 #include <winerror.h>
 
 #include <cstring>
 
-#include "internal/keycontainer.h"
-#include "internal/pinentry.h"
+#include "advapi32/keycontainer.h"
+#include "advapi32/pinentry.h"
+#include "internal/utf.h"
 #include "internal/win32call.h"
 
 namespace tv {
+
+const ProviderKind kProviders[] = {
+    {PROV_GOST_2001_DH, "Tellvane GOST R 34.10-2001 Provider"},
+};
+const size_t kProviderCount = sizeof kProviders / sizeof kProviders[0];
+
+const ProviderKind& providerOfType(DWORD type) {
+  for (const ProviderKind& kind : kProviders)
+    if (kind.type == type) return kind;
+  fail(NTE_PROV_TYPE_NOT_DEF);
+}
 
 namespace {
 
@@ -44,8 +56,8 @@ void enumerateContainers(ProviderContext& context, BYTE* out, DWORD* ioSize, DWO
 
 }  // namespace
 
-ProviderContext::ProviderContext(std::string container, bool silent)
-    : container_(std::move(container)), silent_(silent) {}
+ProviderContext::ProviderContext(const ProviderKind& kind, std::string container, bool silent)
+    : kind_(kind), container_(std::move(container)), silent_(silent) {}
 
 ProviderContext::~ProviderContext() {
   if (pin_) wipe(*pin_);
@@ -100,9 +112,9 @@ HandleTable<ProviderContext>& providerHandles() {
   return handles;
 }
 
-HCRYPTPROV acquireContainer(const std::string& container, bool silent, bool openKey) {
+HCRYPTPROV acquireContainer(const ProviderKind& kind, const std::string& container, bool silent, bool openKey) {
   if (!containerExists(container)) fail(NTE_BAD_KEYSET);
-  auto context = std::make_shared<ProviderContext>(container, silent);
+  auto context = std::make_shared<ProviderContext>(kind, container, silent);
   if (openKey || !isEncryptedPkcs8(readPrivateKeyFile(container))) context->privateKey();
   return providerHandles().add(std::move(context));
 }
@@ -116,37 +128,54 @@ WINADVAPI BOOL WINAPI CryptEnumProvidersA(DWORD dwIndex, DWORD* pdwReserved, DWO
   return win32Bool([&] {
     require(pdwReserved == nullptr && pdwProvType != nullptr && pcbProvName != nullptr);
     require(dwFlags == 0, NTE_BAD_FLAGS);
-    if (dwIndex > 0) fail(ERROR_NO_MORE_ITEMS);
-    copyText(kProviderName, reinterpret_cast<BYTE*>(szProvName), pcbProvName);
-    *pdwProvType = kProviderType;
+    if (dwIndex >= kProviderCount) fail(ERROR_NO_MORE_ITEMS);
+    copyText(kProviders[dwIndex].name, reinterpret_cast<BYTE*>(szProvName), pcbProvName);
+    *pdwProvType = kProviders[dwIndex].type;
   });
 }
+
+namespace {
+
+// CryptAcquireContext with its names in UTF-8.
+void acquireContext(HCRYPTPROV* phProv, const std::string& container, const char* szProvider, DWORD dwProvType,
+                    DWORD dwFlags) {
+  require(phProv != nullptr);
+  const ProviderKind& kind = providerOfType(dwProvType);
+  if (szProvider != nullptr && *szProvider != '\0' && std::strcmp(szProvider, kind.name) != 0) fail(NTE_KEYSET_NOT_DEF);
+  if ((dwFlags & ~(CRYPT_VERIFYCONTEXT | CRYPT_SILENT | CRYPT_DELETEKEYSET)) != 0) fail(NTE_BAD_FLAGS);
+  if (dwFlags & CRYPT_DELETEKEYSET) {
+    // Deleting hands out no handle, as on Windows.
+    if (dwFlags & CRYPT_VERIFYCONTEXT) fail(NTE_BAD_FLAGS);
+    *phProv = 0;
+    if (container.empty()) fail(NTE_BAD_KEYSET);
+    removeContainer(container);
+    return;
+  }
+  if (dwFlags & CRYPT_VERIFYCONTEXT) {
+    if (!container.empty()) fail(NTE_BAD_FLAGS);
+    *phProv = providerHandles().add(std::make_shared<ProviderContext>(kind, "", true));
+    return;
+  }
+  // There is no default container: a key is always named.
+  if (container.empty()) fail(NTE_BAD_KEYSET);
+  *phProv = acquireContainer(kind, container, (dwFlags & CRYPT_SILENT) != 0, false);
+}
+
+}  // namespace
 
 WINADVAPI BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR szProvider,
                                            DWORD dwProvType, DWORD dwFlags) {
   return win32Bool([&] {
-    require(phProv != nullptr);
-    if (dwProvType != kProviderType) fail(NTE_PROV_TYPE_NOT_DEF);
-    if (szProvider != nullptr && *szProvider != '\0' && std::strcmp(szProvider, kProviderName) != 0)
-      fail(NTE_KEYSET_NOT_DEF);
-    if ((dwFlags & ~(CRYPT_VERIFYCONTEXT | CRYPT_SILENT | CRYPT_DELETEKEYSET)) != 0) fail(NTE_BAD_FLAGS);
-    const std::string container = szContainer != nullptr ? szContainer : "";
-    if (dwFlags & CRYPT_DELETEKEYSET) {
-      // Deleting hands out no handle, as on Windows.
-      if (dwFlags & CRYPT_VERIFYCONTEXT) fail(NTE_BAD_FLAGS);
-      *phProv = 0;
-      if (container.empty()) fail(NTE_BAD_KEYSET);
-      removeContainer(container);
-      return;
-    }
-    if (dwFlags & CRYPT_VERIFYCONTEXT) {
-      if (!container.empty()) fail(NTE_BAD_FLAGS);
-      *phProv = providerHandles().add(std::make_shared<ProviderContext>("", true));
-      return;
-    }
-    // There is no default container: a key is always named.
-    if (container.empty()) fail(NTE_BAD_KEYSET);
-    *phProv = acquireContainer(container, (dwFlags & CRYPT_SILENT) != 0, false);
+    acquireContext(phProv, szContainer != nullptr ? szContainer : "", szProvider, dwProvType, dwFlags);
+  });
+}
+
+WINADVAPI BOOL WINAPI CryptAcquireContextW(HCRYPTPROV* phProv, LPCWSTR szContainer, LPCWSTR szProvider,
+                                           DWORD dwProvType, DWORD dwFlags) {
+  return win32Bool([&] {
+    const std::string container = szContainer != nullptr ? toUtf8(szContainer, wideLength(szContainer)) : "";
+    const std::string provider = szProvider != nullptr ? toUtf8(szProvider, wideLength(szProvider)) : "";
+    acquireContext(phProv, container, szProvider != nullptr ? provider.c_str() : nullptr, dwProvType, dwFlags);
   });
 }
 
@@ -166,11 +195,11 @@ WINADVAPI BOOL WINAPI CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* p
     require(dwFlags == 0, NTE_BAD_FLAGS);
     switch (dwParam) {
       case PP_NAME:
-        return copyText(kProviderName, pbData, pdwDataLen);
+        return copyText(context->kind().name, pbData, pdwDataLen);
       case PP_CONTAINER:
         return copyText(context->container(), pbData, pdwDataLen);
       case PP_PROVTYPE:
-        return copyDword(kProviderType, pbData, pdwDataLen);
+        return copyDword(context->kind().type, pbData, pdwDataLen);
       default:
         fail(NTE_BAD_TYPE);
     }

@@ -13,8 +13,9 @@
 // string value is written as a quoted string only when that form gives back
 // the same bytes (a terminated UTF-16 text without line breaks); any other
 // data is written in hex with its type, so a hive round-trips exactly.
-#include "internal/regfile.h"
+#include "advapi32/regfile.h"
 
+#include "internal/hex.h"
 #include "internal/utf.h"
 #include "internal/win32call.h"
 
@@ -218,13 +219,6 @@ std::string readQuoted(const std::string& text, size_t& at) {
   corrupt();
 }
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::vector<BYTE> readHexBytes(const std::string& text) {
   std::vector<BYTE> bytes;
   std::string item;
@@ -232,8 +226,8 @@ std::vector<BYTE> readHexBytes(const std::string& text) {
     std::string t = trimmed(item);
     item.clear();
     if (t.empty() && last && bytes.empty()) return;
-    if (t.size() != 2 || hexDigit(t[0]) < 0 || hexDigit(t[1]) < 0) corrupt();
-    bytes.push_back(static_cast<BYTE>(hexDigit(t[0]) * 16 + hexDigit(t[1])));
+    if (t.size() != 2 || hexValue(t[0]) < 0 || hexValue(t[1]) < 0) corrupt();
+    bytes.push_back(static_cast<BYTE>(hexValue(t[0]) * 16 + hexValue(t[1])));
   };
   for (char c : text) {
     if (c == ',')
@@ -279,8 +273,8 @@ RegValue parseValue(const std::string& line) {
     if (digits.empty() || digits.size() > 8) corrupt();
     DWORD number = 0;
     for (char c : digits) {
-      if (hexDigit(c) < 0) corrupt();
-      number = number * 16 + static_cast<DWORD>(hexDigit(c));
+      if (hexValue(c) < 0) corrupt();
+      number = number * 16 + static_cast<DWORD>(hexValue(c));
     }
     value.type = REG_DWORD;
     for (int i = 0; i < 4; ++i) value.data.push_back(static_cast<BYTE>(number >> (8 * i)));
@@ -292,8 +286,8 @@ RegValue parseValue(const std::string& line) {
     if (close == std::string::npos || close == 4 || close > 12) corrupt();
     DWORD type = 0;
     for (size_t i = 4; i < close; ++i) {
-      if (hexDigit(data[i]) < 0) corrupt();
-      type = type * 16 + static_cast<DWORD>(hexDigit(data[i]));
+      if (hexValue(data[i]) < 0) corrupt();
+      type = type * 16 + static_cast<DWORD>(hexValue(data[i]));
     }
     value.type = type;
     value.data = readHexBytes(data.substr(close + 2));

@@ -14,8 +14,8 @@
 // machine's classes, unless its parent is a user key that hides the
 // machine's, where the new key would be invisible: it is then made beside
 // its parent in the user's classes.
-#include "internal/hive.h"
-#include "internal/regfile.h"
+#include "advapi32/hive.h"
+#include "advapi32/regfile.h"
 #include "internal/win32call.h"
 
 #include <algorithm>

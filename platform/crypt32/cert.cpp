@@ -24,10 +24,6 @@
 
 namespace tv {
 
-namespace {
-
-}  // namespace
-
 // What decoding a certificate gives, never changed once made: every context
 // made from the same file shares it.
 struct DecodedCertificate {
@@ -52,8 +48,9 @@ struct CertificateContext {
   CERT_CONTEXT context{};
   std::shared_ptr<const DecodedCertificate> decoded;
   std::atomic<long> references{1};
-  std::shared_ptr<void> store;
+  std::shared_ptr<StoreRecord> store;
   size_t storeIndex = 0;
+  std::string keyLinkText;  // the key property of a context in no store
   Thumbprint sha1{};  // a copy, read without reaching for the decoded certificate
 };
 
@@ -94,7 +91,7 @@ class Registry {
 
   // With the lock held: the slot is free again. What the context held is
   // handed back, to be let go of outside the lock.
-  std::pair<std::shared_ptr<const DecodedCertificate>, std::shared_ptr<void>> giveBack(Slot& slot) {
+  std::pair<std::shared_ptr<const DecodedCertificate>, std::shared_ptr<StoreRecord>> giveBack(Slot& slot) {
     auto held = std::make_pair(std::move(slot.held->decoded), std::move(slot.held->store));
     slot.held.reset();
     free_.push_back(&slot);
@@ -340,9 +337,8 @@ ContextSeed seedOf(const DecodedCertificate& decoded) {
                      decoded.sha1};
 }
 
-PCCERT_CONTEXT createCertificateContext(const ContextSeed& seed, std::shared_ptr<const void> holder,
-                                        HCERTSTORE store, std::shared_ptr<void> keepAlive, size_t index) {
-  std::shared_ptr<const DecodedCertificate> decoded(std::move(holder), seed.decoded);
+PCCERT_CONTEXT createCertificateContext(const ContextSeed& seed, std::shared_ptr<const DecodedCertificate> decoded,
+                                        HCERTSTORE store, std::shared_ptr<StoreRecord> record, size_t index) {
   Registry& r = registry();
   std::lock_guard<std::mutex> guard(r.lock);
   CertificateContext& c = r.take();
@@ -353,7 +349,7 @@ PCCERT_CONTEXT createCertificateContext(const ContextSeed& seed, std::shared_ptr
   c.context.pCertInfo = const_cast<CERT_INFO*>(seed.info);
   c.context.hCertStore = store;
   c.decoded = std::move(decoded);
-  c.store = std::move(keepAlive);
+  c.store = std::move(record);
   c.storeIndex = index;
   c.sha1 = seed.sha1;
   return &c.context;
@@ -373,7 +369,7 @@ PCCERT_CONTEXT duplicateHeldContext(PCCERT_CONTEXT context) {
 
 void releaseCertificateContext(PCCERT_CONTEXT context) {
   // Let go of outside the lock: the last hold on a store may go with them.
-  std::pair<std::shared_ptr<const DecodedCertificate>, std::shared_ptr<void>> held;
+  std::pair<std::shared_ptr<const DecodedCertificate>, std::shared_ptr<StoreRecord>> held;
   Registry& r = registry();
   std::lock_guard<std::mutex> guard(r.lock);
   Registry::Slot* slot = r.find(context);
@@ -385,14 +381,40 @@ void requireCertificateContext(PCCERT_CONTEXT context) { lookup(context); }
 
 const Thumbprint& certificateSha1(PCCERT_CONTEXT context) { return lookup(context).sha1; }
 
-void attachToStore(PCCERT_CONTEXT context, HCERTSTORE store, std::shared_ptr<void> keepAlive, size_t index) {
+void attachToStore(PCCERT_CONTEXT context, HCERTSTORE store, std::shared_ptr<StoreRecord> record, size_t index) {
   CertificateContext& c = lookup(context);
   c.context.hCertStore = store;
-  c.store = std::move(keepAlive);
+  c.store = std::move(record);
   c.storeIndex = index;
 }
 
 HCERTSTORE owningStore(PCCERT_CONTEXT context) { return lookup(context).context.hCertStore; }
+
+namespace {
+
+// Runs `use` on a live context with the registry's lock held.
+template <class Use>
+auto withLocked(PCCERT_CONTEXT context, Use use) {
+  Registry& r = registry();
+  std::lock_guard<std::mutex> guard(r.lock);
+  Registry::Slot* slot = r.find(context);
+  if (slot == nullptr) fail(static_cast<DWORD>(E_INVALIDARG));
+  return use(*slot->held);
+}
+
+}  // namespace
+
+std::shared_ptr<StoreRecord> storeRecordOf(PCCERT_CONTEXT context) {
+  return withLocked(context, [](CertificateContext& c) { return c.store; });
+}
+
+std::string heldKeyLinkText(PCCERT_CONTEXT context) {
+  return withLocked(context, [](CertificateContext& c) { return c.keyLinkText; });
+}
+
+void holdKeyLinkText(PCCERT_CONTEXT context, std::string text) {
+  withLocked(context, [&](CertificateContext& c) { c.keyLinkText = std::move(text); });
+}
 
 size_t positionInStore(PCCERT_CONTEXT context, HCERTSTORE store) {
   const CertificateContext& c = lookup(context);

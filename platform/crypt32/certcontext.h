@@ -11,6 +11,8 @@
 
 namespace tv {
 
+struct StoreRecord;
+
 using Bytes = std::vector<BYTE>;
 using Thumbprint = std::array<BYTE, 20>;  // the SHA-1 hash of a certificate's encoding
 
@@ -37,10 +39,10 @@ struct ContextSeed {
   Thumbprint sha1;
 };
 ContextSeed seedOf(const DecodedCertificate& decoded);
-// A new context from a seed, already in a store (see attachToStore); the
-// holder keeps the decoded certificate alive.
-PCCERT_CONTEXT createCertificateContext(const ContextSeed& seed, std::shared_ptr<const void> holder,
-                                        HCERTSTORE store, std::shared_ptr<void> keepAlive, size_t index);
+// A new context from a seed, already in a store (see attachToStore);
+// `decoded` is the seed's certificate, held as its owner chooses.
+PCCERT_CONTEXT createCertificateContext(const ContextSeed& seed, std::shared_ptr<const DecodedCertificate> decoded,
+                                        HCERTSTORE store, std::shared_ptr<StoreRecord> record, size_t index);
 // The same for DER bytes, decoded here.
 PCCERT_CONTEXT createCertificateContext(const BYTE* encoded, size_t size);
 
@@ -60,11 +62,18 @@ void requireCertificateContext(PCCERT_CONTEXT context);
 const Thumbprint& certificateSha1(PCCERT_CONTEXT context);
 
 // Store membership, set by the store that loaded the context: its handle
-// (written into hCertStore), an owner that keeps the store's record alive
-// as long as the context lives, and the context's position in the store.
-void attachToStore(PCCERT_CONTEXT context, HCERTSTORE store, std::shared_ptr<void> keepAlive, size_t index);
+// (written into hCertStore), the store's record, kept alive as long as the
+// context lives, and the context's position in the store.
+void attachToStore(PCCERT_CONTEXT context, HCERTSTORE store, std::shared_ptr<StoreRecord> record, size_t index);
 HCERTSTORE owningStore(PCCERT_CONTEXT context);
+// The record of the context's store, also once the store is closed; null
+// for a context in no store.
+std::shared_ptr<StoreRecord> storeRecordOf(PCCERT_CONTEXT context);
 // The context's position in the store; E_INVALIDARG unless the store holds it.
 size_t positionInStore(PCCERT_CONTEXT context, HCERTSTORE store);
+
+// A property kept with a context in no store, as text (empty: none).
+std::string heldKeyLinkText(PCCERT_CONTEXT context);
+void holdKeyLinkText(PCCERT_CONTEXT context, std::string text);
 
 }  // namespace tv

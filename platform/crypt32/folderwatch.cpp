@@ -1,5 +1,5 @@
 // Folder watches over one inotify instance per process.
-#include "internal/folderwatch.h"
+#include "crypt32/folderwatch.h"
 
 #include <linux/magic.h>
 #include <sys/inotify.h>

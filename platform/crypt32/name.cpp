@@ -5,6 +5,7 @@
 // for values that are not strings. The A forms write the wide text once
 // and convert it to the thread's ANSI code page.
 #include "crypt32/certcontext.h"
+#include "internal/hex.h"
 #include "internal/utf.h"
 #include "internal/win32call.h"
 
@@ -161,14 +162,10 @@ std::u16string bigEndianUnits(const Bytes& bytes, size_t unit) {
   return out;
 }
 
-std::u16string hexText(const Bytes& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::u16string out = u"#";
-  for (unsigned char byte : bytes) {
-    out += static_cast<char16_t>(digits[byte >> 4]);
-    out += static_cast<char16_t>(digits[byte & 15]);
-  }
-  return out;
+// "#" and the bytes in hexadecimal.
+std::u16string hashForm(const Bytes& bytes) {
+  const std::string digits = hexText(bytes.data(), bytes.size());
+  return u"#" + std::u16string(digits.begin(), digits.end());
 }
 
 // The value as text; `isString` is false for the "#" and hex form.
@@ -199,10 +196,10 @@ std::u16string valueText(const Attribute& attribute, DWORD flags, bool& isString
       return latin1(contents);
     case kOctetString:
       isString = false;
-      return hexText(contents);
+      return hashForm(contents);
     default:
       isString = false;
-      return hexText(attribute.element);
+      return hashForm(attribute.element);
   }
 }
 

@@ -64,6 +64,30 @@ typedef struct _CERT_CONTEXT {
 } CERT_CONTEXT, *PCERT_CONTEXT;
 typedef const CERT_CONTEXT* PCCERT_CONTEXT;
 
+typedef struct _CRYPT_KEY_PROV_PARAM {
+  DWORD dwParam;
+  BYTE* pbData;
+  DWORD cbData;
+  DWORD dwFlags;
+} CRYPT_KEY_PROV_PARAM, *PCRYPT_KEY_PROV_PARAM;
+
+typedef struct _CRYPT_KEY_PROV_INFO {
+  LPWSTR pwszContainerName;
+  LPWSTR pwszProvName;
+  DWORD dwProvType;
+  DWORD dwFlags;
+  DWORD cProvParam;
+  PCRYPT_KEY_PROV_PARAM rgProvParam;
+  DWORD dwKeySpec;
+} CRYPT_KEY_PROV_INFO, *PCRYPT_KEY_PROV_INFO;
+
+typedef struct _PUBLICKEYSTRUC {
+  BYTE bType;
+  BYTE bVersion;
+  WORD reserved;
+  ALG_ID aiKeyAlg;
+} BLOBHEADER, PUBLICKEYSTRUC;
+
 typedef struct _CTL_USAGE {
   DWORD cUsageIdentifier;
   LPSTR* rgpszUsageIdentifier;
@@ -131,6 +155,8 @@ typedef struct _CTL_USAGE {
 #define PP_SIGNATURE_PIN 33
 #define CRYPT_FIRST 1
 #define CRYPT_NEXT 2
+#define PUBLICKEYBLOB 0x6
+#define CUR_BLOB_VERSION 2
 #define AT_KEYEXCHANGE 1
 #define AT_SIGNATURE 2
 #define CRYPT_ACQUIRE_CACHE_FLAG 0x00000001
@@ -143,6 +169,10 @@ typedef struct _CTL_USAGE {
 #define ALG_TYPE_ANY 0
 #define ALG_SID_GR3411 30
 #define CALG_GR3411 (ALG_CLASS_HASH | ALG_TYPE_ANY | ALG_SID_GR3411)
+#define ALG_CLASS_SIGNATURE (1 << 13)
+#define ALG_TYPE_GR3410 (7 << 9)
+#define ALG_SID_GR3410EL 35
+#define CALG_GR3410EL (ALG_CLASS_SIGNATURE | ALG_TYPE_GR3410 | ALG_SID_GR3410EL)
 #define HP_ALGID 0x0001
 #define HP_HASHVAL 0x0002
 #define HP_HASHSIZE 0x0004
@@ -172,6 +202,10 @@ WINCRYPT32API PCCERT_CONTEXT WINAPI CertDuplicateCertificateContext(PCCERT_CONTE
 WINCRYPT32API BOOL WINAPI CertFreeCertificateContext(PCCERT_CONTEXT pCertContext);
 WINCRYPT32API BOOL WINAPI CertGetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId,
                                                             void* pvData, DWORD* pcbData);
+// Keeps CERT_KEY_PROV_INFO_PROP_ID (a CRYPT_KEY_PROV_INFO; null forgets it)
+// with the certificate: in its store's folder for a store's certificate.
+WINCRYPT32API BOOL WINAPI CertSetCertificateContextProperty(PCCERT_CONTEXT pCertContext, DWORD dwPropId,
+                                                            DWORD dwFlags, const void* pvData);
 WINCRYPT32API DWORD WINAPI CertNameToStrA(DWORD dwCertEncodingType, PCERT_NAME_BLOB pName, DWORD dwStrType,
                                           LPSTR psz, DWORD csz);
 WINCRYPT32API DWORD WINAPI CertNameToStrW(DWORD dwCertEncodingType, PCERT_NAME_BLOB pName, DWORD dwStrType,
@@ -194,6 +228,8 @@ WINCRYPT32API BOOL WINAPI CryptStringToBinaryA(LPCSTR pszString, DWORD cchString
 
 WINADVAPI BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR szProvider,
                                            DWORD dwProvType, DWORD dwFlags);
+WINADVAPI BOOL WINAPI CryptAcquireContextW(HCRYPTPROV* phProv, LPCWSTR szContainer, LPCWSTR szProvider,
+                                           DWORD dwProvType, DWORD dwFlags);
 WINADVAPI BOOL WINAPI CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags);
 WINADVAPI BOOL WINAPI CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
                                         DWORD dwFlags);
@@ -211,4 +247,11 @@ WINADVAPI BOOL WINAPI CryptSignHashA(HCRYPTHASH hHash, DWORD dwKeySpec, LPCSTR s
                                      BYTE* pbSignature, DWORD* pdwSigLen);
 WINADVAPI BOOL WINAPI CryptVerifySignatureA(HCRYPTHASH hHash, const BYTE* pbSignature, DWORD dwSigLen,
                                             HCRYPTKEY hPubKey, LPCSTR szDescription, DWORD dwFlags);
+// The key pair of a context's container (AT_KEYEXCHANGE), a public key
+// from a PUBLICKEYBLOB, and a key as a PUBLICKEYBLOB.
+WINADVAPI BOOL WINAPI CryptGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey);
+WINADVAPI BOOL WINAPI CryptImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen, HCRYPTKEY hPubKey,
+                                     DWORD dwFlags, HCRYPTKEY* phKey);
+WINADVAPI BOOL WINAPI CryptExportKey(HCRYPTKEY hKey, HCRYPTKEY hExpKey, DWORD dwBlobType, DWORD dwFlags,
+                                     BYTE* pbData, DWORD* pdwDataLen);
 WINADVAPI BOOL WINAPI CryptDestroyKey(HCRYPTKEY hKey);

@@ -2,8 +2,8 @@
 // here and encoded a block at a time, ICU taking what the block code leaves
 // (it carries every text that is signed); the thread's ANSI code page is the
 // character set of the thread's locale, read through iconv.
-#include "internal/codepage.h"
-#include "internal/utf8run.h"
+#include "kernel32/codepage.h"
+#include "kernel32/utf8run.h"
 #include "internal/win32call.h"
 
 #include <windows.h>

@@ -1,7 +1,7 @@
 // kernel32: the debug output. Each string goes unchanged to whoever listens:
 // the in-process hook of a host or test, and the datagram socket that a
 // trace viewer binds. With no listener it is lost, as on Windows.
-#include "internal/debugsocket.h"
+#include "kernel32/debugsocket.h"
 
 #include <tvplatform.h>
 #include <windows.h>

@@ -1,5 +1,5 @@
 // kernel32: the datagram side of the debug output.
-#include "internal/debugsocket.h"
+#include "kernel32/debugsocket.h"
 
 #include "internal/prefix.h"
 

@@ -1,5 +1,5 @@
 // kernel32: the calling thread's last error and the errno mapping.
-#include "internal/errno.h"
+#include "kernel32/errno.h"
 #include "internal/win32call.h"
 
 #include <windows.h>

@@ -5,7 +5,7 @@
 // shared otherwise; flock locks belong to the open file description, so
 // two opens in one process conflict as two processes do.
 #include "internal/descriptor.h"
-#include "internal/errno.h"
+#include "kernel32/errno.h"
 #include "internal/win32call.h"
 
 #include <windows.h>

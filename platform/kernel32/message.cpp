@@ -1,5 +1,5 @@
 // kernel32: FormatMessageA over the system message table.
-#include "internal/messagetable.h"
+#include "kernel32/messagetable.h"
 #include "internal/win32call.h"
 
 #include <windows.h>

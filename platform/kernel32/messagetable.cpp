@@ -1,4 +1,4 @@
-#include "internal/messagetable.h"
+#include "kernel32/messagetable.h"
 
 #include <winerror.h>
 

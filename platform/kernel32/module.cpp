@@ -1,7 +1,7 @@
 // kernel32 modules over the dynamic loader: LoadLibraryW is dlopen,
 // FreeLibrary dlclose (both counted, as on Windows), GetProcAddress dlsym
 // limited to the module's own symbols.
-#include "internal/module.h"
+#include "kernel32/module.h"
 #include "internal/regularfile.h"
 #include "internal/utf.h"
 #include "internal/win32call.h"

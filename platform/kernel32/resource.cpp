@@ -4,7 +4,7 @@
 // dlsym on the module's handle. An HRSRC points at the table's entry; the
 // HGLOBAL of a loaded resource is the address of its bytes, which live as
 // long as the module does.
-#include "internal/module.h"
+#include "kernel32/module.h"
 #include "internal/win32call.h"
 
 #include <cstdint>

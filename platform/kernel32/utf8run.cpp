@@ -3,7 +3,7 @@
 // to 8% of what the hash then spends on the bytes; these loops take 0.1 to
 // 0.7 ns. What they leave (a lone surrogate, the last units) goes to ICU,
 // which their result must equal byte for byte.
-#include "internal/utf8run.h"
+#include "kernel32/utf8run.h"
 
 #include <windows.h>
 

@@ -7,8 +7,8 @@
 #include <list>
 #include <mutex>
 
-#include "internal/comregistry.h"
-#include "internal/comtext.h"
+#include "internal/regkey.h"
+#include "ole32/comtext.h"
 #include "internal/win32call.h"
 
 namespace tv {

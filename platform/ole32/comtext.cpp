@@ -1,10 +1,10 @@
-#include "internal/comtext.h"
+#include "ole32/comtext.h"
+
+#include "internal/hex.h"
 
 #include <cstdio>
 
 namespace tv {
-
-std::u16string fromOleString(const char16_t* text) { return text != nullptr ? std::u16string(text) : u""; }
 
 std::u16string guidText(const GUID& g) {
   char buffer[40];
@@ -13,17 +13,6 @@ std::u16string guidText(const GUID& g) {
                 g.Data4[7]);
   return std::u16string(buffer, buffer + 38);
 }
-
-namespace {
-
-int hexDigit(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  return -1;
-}
-
-}  // namespace
 
 std::optional<GUID> parseGuid(const std::u16string& text) {
   // Positions of the hex digit pairs after the opening brace, in byte order
@@ -37,7 +26,7 @@ std::optional<GUID> parseGuid(const std::u16string& text) {
       if (text[i] != static_cast<char16_t>(kPattern[i])) return std::nullopt;
       continue;
     }
-    const int high = hexDigit(text[i]), low = hexDigit(text[i + 1]);
+    const int high = hexValue(text[i]), low = hexValue(text[i + 1]);
     if (high < 0 || low < 0) return std::nullopt;
     bytes[byte++] = static_cast<unsigned char>(high * 16 + low);
     ++i;
@@ -48,22 +37,6 @@ std::optional<GUID> parseGuid(const std::u16string& text) {
   g.Data3 = static_cast<WORD>((bytes[6] << 8) | bytes[7]);
   for (int k = 0; k < 8; ++k) g.Data4[k] = bytes[8 + k];
   return g;
-}
-
-char16_t foldCase(char16_t c) {
-  if (c >= u'A' && c <= u'Z') return c + 32;
-  if (c < 0x80) return c;
-  if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x410 && c <= 0x42F)) return c + 32;
-  if (c >= 0x400 && c <= 0x40F) return c + 80;
-  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;
-  return c;
-}
-
-bool equalNoCase(const std::u16string& a, const std::u16string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (foldCase(a[i]) != foldCase(b[i])) return false;
-  return true;
 }
 
 }  // namespace tv

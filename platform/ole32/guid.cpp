@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "internal/comtext.h"
+#include "ole32/comtext.h"
 #include "internal/win32call.h"
 
 extern "C" {
@@ -29,7 +29,7 @@ int WINAPI StringFromGUID2(REFGUID rguid, LPOLESTR lpsz, int cchMax) {
 
 HRESULT WINAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
   if (pclsid == nullptr) return E_INVALIDARG;
-  const std::u16string text = tv::fromOleString(lpsz);
+  const std::u16string text = lpsz != nullptr ? std::u16string(lpsz) : std::u16string();
   if (text.empty()) {
     *pclsid = CLSID_NULL;
     return S_OK;

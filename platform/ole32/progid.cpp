@@ -3,8 +3,9 @@
 
 #include <cstring>
 
-#include "internal/comregistry.h"
-#include "internal/comtext.h"
+#include "internal/regkey.h"
+#include "internal/nocase.h"
+#include "ole32/comtext.h"
 #include "internal/win32call.h"
 
 namespace tv {

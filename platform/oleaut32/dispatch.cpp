@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "internal/typeinfo.h"
+#include "oleaut32/typeinfo.h"
 #include "internal/win32call.h"
 
 namespace tv {
@@ -141,80 +141,132 @@ const Function* findFunction(const std::vector<Member>& members, MEMBERID memid,
   return nullptr;
 }
 
+// Which of the declared parameters the caller gives: those before the
+// [retval], of which trailing [optional] VARIANTs may be left out.
+struct CallShape {
+  bool hasRetval = false;
+  size_t inputs = 0;
+};
+
+// Checks the caller's arguments against the function; S_OK or the failure.
+HRESULT checkCall(const Function& function, WORD flags, const DISPPARAMS& params, CallShape& shape) {
+  const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
+  if (params.cNamedArgs > 0 &&
+      !(put && params.cNamedArgs == 1 && params.rgdispidNamedArgs != nullptr &&
+        params.rgdispidNamedArgs[0] == DISPID_PROPERTYPUT))
+    return DISP_E_NONAMEDARGS;
+  if (params.cArgs > 0 && params.rgvarg == nullptr) return E_INVALIDARG;
+  if (function.result.vt != VT_HRESULT || function.result.pointers != 0) return DISP_E_BADCALLEE;
+  const std::vector<Param>& declared = function.params;
+  shape.hasRetval = !declared.empty() && (declared.back().flags & PARAMFLAG_FRETVAL);
+  shape.inputs = declared.size() - (shape.hasRetval ? 1 : 0);
+  size_t optional = 0;
+  for (size_t i = shape.inputs; i > 0 && (declared[i - 1].flags & PARAMFLAG_FOPT) &&
+                                declared[i - 1].type.vt == VT_VARIANT && declared[i - 1].type.pointers == 0;
+       --i)
+    ++optional;
+  if (params.cArgs > shape.inputs || params.cArgs + optional < shape.inputs) return DISP_E_BADPARAMCOUNT;
+  return S_OK;
+}
+
+// The libffi argument list of a call: the instance, then each parameter.
+struct CallFrame {
+  std::vector<ffi_type*> types{&ffi_type_pointer};
+  std::vector<void*> values;
+  void add(ffi_type* type, void* value) {
+    types.push_back(type);
+    values.push_back(value);
+  }
+};
+
+// The [retval] pointer: a zeroed value of its type for the callee to fill
+// (a VARIANT result starts empty). False when the type is none it can be.
+bool prepareRetval(const typelib::Library& library, const Param& param, Argument& arg) {
+  const VARTYPE type = pointeeType(library, param.type);
+  if (type == VT_EMPTY) return false;
+  arg.value.llVal = 0;
+  arg.value.brecVal.pRecInfo = nullptr;
+  if (type != VT_VARIANT) arg.value.vt = type;
+  arg.pointer = type == VT_VARIANT ? static_cast<void*>(&arg.value) : &arg.value.llVal;
+  return true;
+}
+
+// Parameter i from the caller's argument (DISPPARAMS holds them last one
+// first), or an omitted [optional] VARIANT. Throws ArgumentError.
+void prepareArgument(const typelib::Library& library, const Param& param, const DISPPARAMS& params, size_t i,
+                     Argument& arg, CallFrame& frame) {
+  if (i >= params.cArgs) {
+    arg.value.vt = VT_ERROR;
+    arg.value.scode = DISP_E_PARAMNOTFOUND;
+    return frame.add(&variantType, &arg.value);
+  }
+  const VARIANT& given = params.rgvarg[params.cArgs - 1 - i];
+  if (param.type.pointers == 0) {
+    void* address = nullptr;
+    ffi_type* type = prepareValue(param, given, arg, address);
+    return frame.add(type, address);
+  }
+  preparePointer(library, param, given, arg);
+  frame.add(&ffi_type_pointer, &arg.pointer);
+}
+
+// Calls the method in the vtable slot; false when libffi cannot make the call.
+bool callSlot(void* instance, size_t slot, CallFrame& frame, HRESULT& hr) {
+  ffi_cif cif;
+  if (ffi_prep_cif(&cif, FFI_DEFAULT_ABI, static_cast<unsigned>(frame.types.size()), &ffi_type_sint32,
+                   frame.types.data()) != FFI_OK)
+    return false;
+  void** vtable = *static_cast<void***>(instance);
+  ffi_arg returned = 0;
+  ffi_call(&cif, FFI_FN(vtable[slot]), &returned, frame.values.data());
+  hr = static_cast<HRESULT>(static_cast<int32_t>(returned));
+  return true;
+}
+
+// After a successful call: out parameters back to the caller's VARIANTs,
+// the [retval] to `result`.
+void handOut(std::vector<Argument>& args, bool hasRetval, VARIANT* result) {
+  for (Argument& arg : args)
+    if (arg.writeBack != nullptr) {
+      VariantClear(arg.writeBack);
+      *arg.writeBack = arg.value;
+      arg.value.vt = VT_EMPTY;
+    }
+  if (hasRetval && result != nullptr) {
+    *result = args.back().value;
+    args.back().value.vt = VT_EMPTY;
+  }
+}
+
 HRESULT invoke(const typelib::Library& library, const std::vector<Member>& members, void* instance,
                MEMBERID memid, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                UINT* argError) {
   size_t slot = 0;
   const Function* function = findFunction(members, memid, flags, &slot);
   if (function == nullptr) return DISP_E_MEMBERNOTFOUND;
-  const bool put = (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
-  if (params->cNamedArgs > 0 &&
-      !(put && params->cNamedArgs == 1 && params->rgdispidNamedArgs != nullptr &&
-        params->rgdispidNamedArgs[0] == DISPID_PROPERTYPUT))
-    return DISP_E_NONAMEDARGS;
-  if (params->cArgs > 0 && params->rgvarg == nullptr) return E_INVALIDARG;
-  if (function->result.vt != VT_HRESULT || function->result.pointers != 0) return DISP_E_BADCALLEE;
+  CallShape shape;
+  if (const HRESULT checked = checkCall(*function, flags, *params, shape); FAILED(checked)) return checked;
 
   const std::vector<Param>& declared = function->params;
-  const bool hasRetval = !declared.empty() && (declared.back().flags & PARAMFLAG_FRETVAL);
-  const size_t inputs = declared.size() - (hasRetval ? 1 : 0);
-  size_t optional = 0;
-  for (size_t i = inputs; i > 0 && (declared[i - 1].flags & PARAMFLAG_FOPT) && declared[i - 1].type.vt == VT_VARIANT &&
-                          declared[i - 1].type.pointers == 0;
-       --i)
-    ++optional;
-  if (params->cArgs > inputs || params->cArgs + optional < inputs) return DISP_E_BADPARAMCOUNT;
-
   std::vector<Argument> args(declared.size());
-  std::vector<ffi_type*> types{&ffi_type_pointer};
-  std::vector<void*> values{&instance};
-  VARTYPE retvalType = VT_EMPTY;
+  CallFrame frame;
+  frame.values.push_back(&instance);
   for (size_t i = 0; i < declared.size(); ++i) {
-    const Param& param = declared[i];
-    Argument& arg = args[i];
-    if (hasRetval && i == inputs) {
-      retvalType = pointeeType(library, param.type);
-      if (retvalType == VT_EMPTY) return DISP_E_BADCALLEE;
-      arg.value.llVal = 0;
-      arg.value.brecVal.pRecInfo = nullptr;
-      if (retvalType != VT_VARIANT) arg.value.vt = retvalType;  // a VARIANT result starts empty
-      arg.pointer = retvalType == VT_VARIANT ? static_cast<void*>(&arg.value) : &arg.value.llVal;
-      types.push_back(&ffi_type_pointer);
-      values.push_back(&arg.pointer);
+    if (shape.hasRetval && i == shape.inputs) {
+      if (!prepareRetval(library, declared[i], args[i])) return DISP_E_BADCALLEE;
+      frame.add(&ffi_type_pointer, &args[i].pointer);
       continue;
     }
-    // DISPPARAMS holds the arguments last one first.
-    const UINT position = params->cArgs - 1 - static_cast<UINT>(i);
     try {
-      if (i >= params->cArgs) {  // an omitted [optional] VARIANT
-        arg.value.vt = VT_ERROR;
-        arg.value.scode = DISP_E_PARAMNOTFOUND;
-        types.push_back(&variantType);
-        values.push_back(&arg.value);
-      } else if (param.type.pointers == 0) {
-        void* address = nullptr;
-        types.push_back(prepareValue(param, params->rgvarg[position], arg, address));
-        values.push_back(address);
-      } else {
-        preparePointer(library, param, params->rgvarg[position], arg);
-        types.push_back(&ffi_type_pointer);
-        values.push_back(&arg.pointer);
-      }
+      prepareArgument(library, declared[i], *params, i, args[i], frame);
     } catch (const ArgumentError& error) {
-      if (argError != nullptr) *argError = position;
+      if (argError != nullptr) *argError = params->cArgs - 1 - static_cast<UINT>(i);
       return error.code;
     }
   }
 
-  ffi_cif cif;
-  if (ffi_prep_cif(&cif, FFI_DEFAULT_ABI, static_cast<unsigned>(types.size()), &ffi_type_sint32, types.data()) !=
-      FFI_OK)
-    return DISP_E_BADCALLEE;
-  void** vtable = *static_cast<void***>(instance);
-  ffi_arg returned = 0;
-  ffi_call(&cif, FFI_FN(vtable[slot]), &returned, values.data());
-  const HRESULT hr = static_cast<HRESULT>(static_cast<int32_t>(returned));
-
+  HRESULT hr = S_OK;
+  if (!callSlot(instance, slot, frame, hr)) return DISP_E_BADCALLEE;
   if (FAILED(hr)) {
     // The method's failure reaches the caller as an exception of the call.
     if (exception != nullptr) {
@@ -223,19 +275,7 @@ HRESULT invoke(const typelib::Library& library, const std::vector<Member>& membe
     }
     return DISP_E_EXCEPTION;
   }
-  for (Argument& arg : args)
-    if (arg.writeBack != nullptr) {
-      VariantClear(arg.writeBack);
-      *arg.writeBack = arg.value;
-      arg.value.vt = VT_EMPTY;
-    }
-  if (hasRetval) {
-    Argument& retval = args.back();
-    if (result != nullptr) {
-      *result = retval.value;
-      retval.value.vt = VT_EMPTY;
-    }
-  }
+  handOut(args, shape.hasRetval, result);
   return hr;
 }
 

@@ -11,11 +11,12 @@
 #include <new>
 #include <optional>
 
-#include "internal/comtext.h"
 #include "internal/descriptor.h"
+#include "internal/nocase.h"
 #include "internal/regularfile.h"
-#include "internal/typeinfo.h"
-#include "internal/typelibdata.h"
+#include "internal/utf.h"
+#include "oleaut32/typeinfo.h"
+#include "oleaut32/typelibdata.h"
 #include "internal/win32call.h"
 
 namespace tv {
@@ -451,7 +452,7 @@ HRESULT TypeDescription::GetIDsOfNames(LPOLESTR* rgszNames, UINT cNames, MEMBERI
   // The further names are parameters; their identifiers are their positions.
   HRESULT hr = S_OK;
   for (UINT i = 1; i < cNames; ++i) {
-    const std::u16string wanted = fromOleString(rgszNames[i]);
+    const std::u16string wanted = rgszNames[i] != nullptr ? std::u16string(rgszNames[i]) : std::u16string();
     for (size_t k = 0; k < f->params.size(); ++k)
       if (equalNoCase(toUtf16(f->params[k].name), wanted)) pMemId[i] = static_cast<MEMBERID>(k);
     if (pMemId[i] == DISPID_UNKNOWN) hr = DISP_E_UNKNOWNNAME;

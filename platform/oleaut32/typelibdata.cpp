@@ -1,4 +1,4 @@
-#include "internal/typelibdata.h"
+#include "oleaut32/typelibdata.h"
 
 #include <cstring>
 

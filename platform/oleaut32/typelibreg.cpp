@@ -1,14 +1,16 @@
 // Type library registration: the TypeLib and Interface keys under the
 // classes root (machine-wide) or HKCU\Software\Classes (for the user), and
 // the lookup of a registered library's path.
+#include <objbase.h>
 #include <oleauto.h>
 
 #include <cstdio>
 #include <memory>
 
-#include "internal/comregistry.h"
-#include "internal/comtext.h"
+#include "internal/regkey.h"
+#include "internal/utf.h"
 #include "internal/win32call.h"
+#include "internal/nocase.h"
 
 namespace tv {
 
@@ -32,6 +34,13 @@ std::u16string hex(unsigned value) {
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, "%x", value);
   return toUtf16(buffer);
+}
+
+// The braced form the registry keys use, made by ole32.
+std::u16string guidText(const GUID& guid) {
+  char16_t text[39];
+  if (StringFromGUID2(guid, text, 39) != 39) fail(ERROR_INVALID_PARAMETER);
+  return std::u16string(text, 38);
 }
 
 std::u16string versionText(unsigned major, unsigned minor) { return hex(major) + u"." + hex(minor); }

@@ -9,7 +9,7 @@
 #include <limits>
 #include <string>
 
-#include "internal/comtext.h"
+#include "internal/nocase.h"
 #include "internal/win32call.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // The .reg hive parser: any text parses or is refused as corrupt; a hive
 // that parses is written, and that text parses back to the same text.
-#include "internal/regfile.h"
+#include "advapi32/regfile.h"
 #include "internal/win32call.h"
 
 #include <cstdint>

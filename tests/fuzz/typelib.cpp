@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "internal/typelibdata.h"
+#include "oleaut32/typelibdata.h"
 
 namespace {
 

@@ -110,6 +110,16 @@ TEST_F(Server, HandsOutOneFactoryForItsClassOnly) {
   EXPECT_EQ(other, nullptr);
   EXPECT_EQ(getClassObject(CLSID_Signer32, IID_IClassFactory, nullptr), E_POINTER);
   EXPECT_EQ(factory().get(), factory().get());
+  // Asked for IUnknown (as CoGetClassObject does) or IClassFactory: itself.
+  for (const IID* iid : {&IID_IUnknown, &IID_IClassFactory}) {
+    void* asked = nullptr;
+    ASSERT_EQ(factory()->QueryInterface(*iid, &asked), S_OK);
+    EXPECT_EQ(asked, static_cast<void*>(factory().get()));
+    static_cast<IUnknown*>(asked)->Release();
+  }
+  void* refused = &refused;
+  EXPECT_EQ(factory()->QueryInterface(IID_IDispatch, &refused), E_NOINTERFACE);
+  EXPECT_EQ(refused, nullptr);
 }
 
 TEST_F(Server, CarriesItsTypeLibraryNameAndVersion) {

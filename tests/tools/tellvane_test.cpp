@@ -106,6 +106,9 @@ TEST_F(Command, ImportsCertificatesWithAndWithoutKeys) {
   EXPECT_NE(list.find("key      none"), std::string::npos) << list;
   // The PKCS#12 password keeps protecting the key: it is the key's PIN now.
   EXPECT_NE(list.find("key      protected by a PIN"), std::string::npos) << list;
+  // Imported with its key, a certificate names its container.
+  const std::string link = tvtest::readFile(prefix_ / ("certstores/user/My/properties/" + pairThumb + ".key"));
+  EXPECT_NE(link.find("\ncontainer key-" + pairThumb.substr(0, 16) + "\n"), std::string::npos) << link;
 }
 
 TEST_F(Command, RemovesCertificatesAndTheirKeys) {
@@ -113,8 +116,11 @@ TEST_F(Command, RemovesCertificatesAndTheirKeys) {
   ASSERT_EQ(thumbprint.size(), 40u);
   const std::string container = prefix_ / ("keys/key-" + thumbprint.substr(0, 16));
   ASSERT_TRUE(std::filesystem::exists(container));
+  const std::string link = prefix_ / ("certstores/user/My/properties/" + thumbprint + ".key");
+  ASSERT_TRUE(std::filesystem::exists(link));  // a new certificate names its key
   ok({"certs", "remove", thumbprint, "--with-key"});
   EXPECT_FALSE(std::filesystem::exists(container));
+  EXPECT_FALSE(std::filesystem::exists(link));
   EXPECT_EQ(ok({"certs", "list"}), "The personal store holds no certificate.\n");
   EXPECT_EQ(tellvane({"certs", "remove", thumbprint}).status, 1);  // nothing left to remove
 }

@@ -139,7 +139,8 @@ int runCertsImport(const Arguments& args) {
   const std::string container = containerNameFor(thumbprint);
   if (withKey) createContainer(container, identity);
   try {
-    addToPersonalStore(std::string(identity.certificateDer.begin(), identity.certificateDer.end()));
+    addToPersonalStore(std::string(identity.certificateDer.begin(), identity.certificateDer.end()),
+                       withKey ? container : "");
   } catch (...) {
     if (withKey) {
       HCRYPTPROV none = 0;

@@ -21,15 +21,33 @@ std::string platformError(const std::string& what) {
 
 std::string containerNameFor(const std::string& thumbprint) { return "key-" + thumbprint.substr(0, 16); }
 
-void addToPersonalStore(const std::string& der) {
+namespace {
+
+// Names the certificate's key: the provider's container that holds it.
+bool linkKey(PCCERT_CONTEXT certificate, const std::string& container) {
+  std::u16string name = automation::toUtf16(container);
+  CRYPT_KEY_PROV_INFO info{};
+  info.pwszContainerName = reinterpret_cast<LPWSTR>(name.data());
+  info.dwProvType = PROV_GOST_2001_DH;
+  info.dwKeySpec = AT_KEYEXCHANGE;
+  return CertSetCertificateContextProperty(certificate, CERT_KEY_PROV_INFO_PROP_ID, 0, &info) != FALSE;
+}
+
+}  // namespace
+
+void addToPersonalStore(const std::string& der, const std::string& container) {
   HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, u"My");
   if (store == nullptr) throw std::runtime_error(platformError("cannot open the personal store"));
-  const BOOL added =
-      CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-                                       static_cast<DWORD>(der.size()), CERT_STORE_ADD_USE_EXISTING, nullptr);
-  const std::string error = added ? "" : platformError("the personal store refused the certificate");
+  PCCERT_CONTEXT added = nullptr;
+  std::string error;
+  if (!CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                        static_cast<DWORD>(der.size()), CERT_STORE_ADD_USE_EXISTING, &added))
+    error = platformError("the personal store refused the certificate");
+  else if (!container.empty() && !linkKey(added, container))
+    error = platformError("the personal store cannot name the certificate's key");
+  CertFreeCertificateContext(added);
   CertCloseStore(store, 0);
-  if (!added) throw std::runtime_error(error);
+  if (!error.empty()) throw std::runtime_error(error);
 }
 
 NewKey makeSigningIdentity(const NewKeyRequest& request) {
@@ -54,7 +72,7 @@ NewKey makeSigningIdentity(const NewKeyRequest& request) {
   if (!TvCreateKeyContainer(result.container.c_str(), privateKey.c_str(), made.publicKeyDer.data(),
                             static_cast<DWORD>(made.publicKeyDer.size())))
     throw std::runtime_error(platformError("cannot create the key container"));
-  addToPersonalStore(std::string(made.der.begin(), made.der.end()));
+  addToPersonalStore(std::string(made.der.begin(), made.der.end()), result.container);
   return result;
 }
 

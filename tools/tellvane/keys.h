@@ -23,9 +23,11 @@ struct NewKey {
 NewKey makeSigningIdentity(const NewKeyRequest& request);
 
 // Adds a DER certificate to the user's personal store, which keeps it; one
-// that is there already is left as it is.
+// that is there already is left as it is. A container names the
+// certificate's key (its CERT_KEY_PROV_INFO_PROP_ID); empty, the key is
+// left as it was.
 // Throws std::runtime_error with the platform's code when refused.
-void addToPersonalStore(const std::string& der);
+void addToPersonalStore(const std::string& der, const std::string& container = "");
 
 // "key-" and the thumbprint's first 16 digits: a new container's name.
 std::string containerNameFor(const std::string& thumbprint);

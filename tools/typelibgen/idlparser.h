@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "internal/typelibdata.h"
+#include "oleaut32/typelibdata.h"
 
 namespace typelibgen {
 

@@ -10,7 +10,7 @@
 #include <iostream>
 #include <sstream>
 
-#include "internal/typelibdata.h"
+#include "oleaut32/typelibdata.h"
 #include "idlparser.h"
 
 int main(int argc, char** argv) {

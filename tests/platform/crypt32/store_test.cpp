@@ -190,6 +190,13 @@ TEST_P(StoreChanges, SeesEveryFileReplacedAddedOrRemoved) {
   EXPECT_EQ((std::vector<Bytes>{first, second}), opened());
   std::filesystem::remove(path);
   EXPECT_EQ(std::vector<Bytes>{second}, opened());
+
+  // Moved in from another folder: the store's folder sees only its arrival.
+  const std::string elsewhere = prefix / "elsewhere.der";
+  tvtest::writeFile(elsewhere, std::string(third.begin(), third.end()));
+  setModified(elsewhere, kLongAgo);
+  ASSERT_EQ(0, std::rename(elsewhere.c_str(), (folder() + "/3.der").c_str()));
+  EXPECT_EQ((std::vector<Bytes>{second, third}), opened());
 }
 
 TEST_P(StoreChanges, SeesTheFolderReplacedAndFilesChangedThroughOtherNames) {

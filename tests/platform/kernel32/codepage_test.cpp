@@ -213,6 +213,32 @@ TEST(SizeProtocol, RefusalsCarryWindowsCodes) {
   }
 }
 
+// A long text of units that make several bytes each, into a buffer far too
+// small: refused, and nothing written past the buffer, by the vector code
+// (whose 16-byte stores run ahead of what it counts) and the plain one.
+TEST(SizeProtocol, TooSmallABufferIsNeverWrittenPast) {
+  std::u16string mixed;
+  for (int i = 0; i < 40; ++i) mixed += u"a\u0416\u4E2D\U0001F600";
+  const std::u16string texts[] = {std::u16string(64, u'\u4E2D'), std::u16string(200, u'\u0416'), mixed};
+  const std::string guard(128, '\x5A');
+  for (const BOOL vectors : {TRUE, FALSE}) {
+    TvUseVectorConversion(vectors);
+    for (const std::u16string& text : texts)
+      for (const int size : {1, 17, 40, 64, 100}) {
+        std::string buffer(static_cast<size_t>(size), '\0');
+        buffer += guard;
+        SetLastError(0);
+        EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), buffer.data(), size,
+                                      nullptr, nullptr),
+                  0);
+        EXPECT_EQ(GetLastError(), (DWORD)ERROR_INSUFFICIENT_BUFFER);
+        EXPECT_EQ(buffer.substr(static_cast<size_t>(size)), guard)
+            << "written past " << size << " bytes, vectors " << vectors << ", text of " << text.size();
+      }
+  }
+  TvUseVectorConversion(TRUE);
+}
+
 // ---- the thread's ANSI code page ---------------------------------------------------
 
 TEST(ThreadCodePage, FollowsACp1251LocaleInThisThreadOnly) {

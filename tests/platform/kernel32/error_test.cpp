@@ -2,8 +2,8 @@
 // the Win32 codes Windows would give; local memory round-trips.
 #include <windows.h>
 
-#include "internal/errno.h"
-#include "internal/messagetable.h"
+#include "kernel32/errno.h"
+#include "kernel32/messagetable.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // failures a caller tells apart by the last error.
 #include <windows.h>
 
-#include "internal/messagetable.h"
+#include "kernel32/messagetable.h"
 
 #include <gtest/gtest.h>
 

@@ -129,15 +129,24 @@ TEST_F(TypeLibrary, FindsNamesWithoutRegardToCase) {
   name = u"nowhere";
   ASSERT_EQ(tl_.lib->IsName(name.data(), 0, &found), S_OK);
   EXPECT_FALSE(found);
-  for (const auto& [text, id] : {std::pair{u"igreeter", MEMBERID_NIL}, {u"Join", 3}}) {
+  // Asked for fewer than match (none here), it fills no more than asked.
+  const struct {
+    const char16_t* text;
+    MEMBERID id;
+    USHORT asked, found;
+  } rows[] = {{u"igreeter", MEMBERID_NIL, 3, 1}, {u"Join", 3, 3, 1}, {u"join", 3, 0, 0}};
+  for (const auto& row : rows) {
     ITypeInfo* infos[3] = {};
     MEMBERID ids[3] = {};
-    USHORT count = 3;
-    name = text;
+    USHORT count = row.asked;
+    name = row.text;
     ASSERT_EQ(tl_.lib->FindName(name.data(), 0, infos, ids, &count), S_OK);
-    ASSERT_GE(count, 1u);
-    EXPECT_EQ(ids[0], id);
+    ASSERT_EQ(count, row.found);
+    if (count > 0) {
+      EXPECT_EQ(ids[0], row.id);
+    }
     for (USHORT i = 0; i < count; ++i) infos[i]->Release();
+    EXPECT_EQ(infos[count], nullptr);
   }
 }
 

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "internal/typelibdata.h"
+#include "oleaut32/typelibdata.h"
 
 namespace tv {
 

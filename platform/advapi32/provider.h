@@ -1,5 +1,5 @@
-// The stand-in's one cryptographic provider (type 75): its contexts, shared by
-// advapi32 (contexts, hashes) and crypt32 (private key of a certificate).
+// The stand-in's cryptographic providers, chosen by type, and their
+// contexts on key containers.
 #pragma once
 
 #include <wincrypt.h>
@@ -10,22 +10,34 @@
 #include <string>
 #include <vector>
 
-#include "internal/gostkey.h"
+#include "advapi32/gostkey.h"
 #include "internal/handletable.h"
 
 namespace tv {
 
-constexpr const char* kProviderName = "Tellvane GOST R 34.10-2001 Provider";
-constexpr DWORD kProviderType = PROV_GOST_2001_DH;
+// A provider: its type (what CryptAcquireContext and a certificate's key
+// property name) and its name.
+struct ProviderKind {
+  DWORD type;
+  const char* name;
+};
+
+// The providers, in the order CryptEnumProviders lists them.
+extern const ProviderKind kProviders[];
+extern const size_t kProviderCount;
+
+// The provider of a type; fails with NTE_PROV_TYPE_NOT_DEF when there is none.
+const ProviderKind& providerOfType(DWORD type);
 
 // One acquired context: a key container (or none for CRYPT_VERIFYCONTEXT).
 // Its private key is opened when first needed, with the PIN handed by
 // PP_KEYEXCHANGE_PIN or else one asked of the user.
 class ProviderContext {
  public:
-  ProviderContext(std::string container, bool silent);
+  ProviderContext(const ProviderKind& kind, std::string container, bool silent);
   ~ProviderContext();
 
+  const ProviderKind& kind() const { return kind_; }
   const std::string& container() const { return container_; }
   bool hasKey() const { return !container_.empty(); }
 
@@ -40,6 +52,7 @@ class ProviderContext {
 
  private:
   void requireMatchingKeys();  // with mutex_ held
+  const ProviderKind& kind_;
   std::string container_;
   bool silent_;
   std::optional<std::string> pin_;
@@ -53,6 +66,6 @@ HandleTable<ProviderContext>& providerHandles();
 // file is private, and opens a plain key at once (so that a key of another
 // parameter set is refused here). With openKey, an encrypted key is opened
 // too, asking for its PIN.
-HCRYPTPROV acquireContainer(const std::string& container, bool silent, bool openKey);
+HCRYPTPROV acquireContainer(const ProviderKind& kind, const std::string& container, bool silent, bool openKey);
 
 }  // namespace tv

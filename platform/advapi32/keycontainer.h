@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "internal/gostkey.h"
+#include "advapi32/gostkey.h"
 
 namespace tv {
 

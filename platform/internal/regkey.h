@@ -1,5 +1,6 @@
-// The registry as the COM runtime reads and writes it: class, ProgID and
-// type library keys under the classes root.
+// Registry keys for the COM runtime's class, ProgID and type library keys,
+// opened through advapi32's exported functions; shared by ole32 (classes)
+// and oleaut32 (type library registration).
 #pragma once
 
 #include <windows.h>

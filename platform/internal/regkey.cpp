@@ -1,4 +1,4 @@
-#include "internal/comregistry.h"
+#include "internal/regkey.h"
 
 namespace tv {
 

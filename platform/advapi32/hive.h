@@ -6,7 +6,7 @@
 // never a torn one.
 #pragma once
 
-#include "internal/regfile.h"
+#include "advapi32/regfile.h"
 
 #include <memory>
 #include <string>

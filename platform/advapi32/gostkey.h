@@ -24,13 +24,11 @@ class GostPublicKey {
  public:
   // A SubjectPublicKeyInfo in DER.
   static GostPublicKey fromSpki(const Bytes& der);
-  // The subject key of a DER certificate.
-  static GostPublicKey fromCertificate(const BYTE* der, DWORD size);
 
   bool sameKeyAs(const GostPublicKey& other) const;
-  // Bytes equal for two keys exactly when sameKeyAs holds: the curve and
-  // the point.
-  Bytes identity() const;
+  // The SubjectPublicKeyInfo (DER) made anew from the curve and the point
+  // alone: equal bytes for two keys exactly when sameKeyAs holds.
+  Bytes canonicalSpki() const;
   bool verify(const Bytes& digest, const Bytes& rfcSignature) const;
 
  private:
