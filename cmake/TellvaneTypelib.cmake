@@ -24,8 +24,18 @@ function(tellvane_typelib variable idl)
     if(NOT EXISTS "${idl_dir}/include/oaidl.idl" OR NOT EXISTS "${idl_dir}/lib/stdole2.tlb")
       message(FATAL_ERROR "No Wine .idl files and stdole2.tlb in ${idl_dir}: run scripts/install-windows-deps")
     endif()
+    # A type library keeps its help strings in 8 bits, which Windows reads in
+    # the system's ANSI code page: widl compiles a Windows-1251 copy of the
+    # .idl (UTF-8), as a Russian Windows reads it. widl also writes the time
+    # it ran into the library, as text and as a number after it; a fixed one
+    # (the epoch) makes two builds of a source equal.
+    find_program(ICONV iconv REQUIRED)
+    set(ansi_idl "${CMAKE_CURRENT_BINARY_DIR}/${stem}.cp1251.idl")
     add_custom_command(OUTPUT "${output}"
-      COMMAND "${WIDL}" ${syskind} -I "${idl_dir}/include" -L "${idl_dir}/lib" -t -o "${output}" "${idl_path}"
+      COMMAND "${ICONV}" -f UTF-8 -t CP1251 -o "${ansi_idl}" "${idl_path}"
+      COMMAND "${WIDL}" ${syskind} -I "${idl_dir}/include" -L "${idl_dir}/lib" -t -o "${output}" "${ansi_idl}"
+      COMMAND perl -0777 -pi -e "s/(Created by WIDL version [\\d.]+ at ).{24}(\\nW*\\x13\\x00).{4}/\$1Thu Jan  1 00:00:00 1970\$2\\0\\0\\0\\0/s"
+              "${output}"
       DEPENDS "${idl_path}"
       COMMENT "Compiling the type library ${stem}" VERBATIM)
   else()

@@ -5,6 +5,14 @@
   'use strict';
   if ('tellvane' in window) return;
 
+  // The protocol this library speaks with the extension (background.js).
+  const PROTOCOL = 2;
+  const REQUEST_LIMIT = 8 * 1024 * 1024;  // the most a call may carry, in UTF-8 bytes
+  // Taken before the page's own scripts run, so that they cannot change them.
+  const encoder = new TextEncoder();
+  const hasLoneSurrogate = RegExp.prototype.test.bind(/[\uD800-\uDFFF]/u);
+  const post = window.postMessage.bind(window);
+
   class TellvaneError extends Error {
     constructor(code, message) {
       super(message);
@@ -35,17 +43,26 @@
         reject(new TellvaneError('TELLVANE_TIMEOUT', `Tellvane did not answer ${method || type} within ${timeout} ms`));
       }, timeout);
       pending.set(id, { resolve, reject, timer });
-      window.postMessage({ tellvane: 'request', id, type, method, args }, window.location.origin);
+      post({ tellvane: 'request', id, type, method, args, protocol: PROTOCOL }, window.location.origin);
     });
+  }
+
+  // Why the texts cannot be carried, or null when they can.
+  function refusal(method, texts) {
+    if (texts.some((arg) => arg !== null && typeof arg !== 'string')) return `${method} takes texts only`;
+    if (texts.some((arg) => arg !== null && hasLoneSurrogate(arg))) {
+      return `${method}: a text holds a lone surrogate, so it is not well-formed UTF-16`;
+    }
+    let size = 0;
+    for (const text of texts) size += text === null ? 0 : text.length > REQUEST_LIMIT ? text.length : encoder.encode(text).length;
+    return size > REQUEST_LIMIT ? `${method}: the call is larger than the 8 MiB Tellvane accepts` : null;
   }
 
   // Each argument is a text; one left out is passed as a null string.
   function call(method, args) {
     const texts = args.map((arg) => (arg === undefined ? null : arg));
-    if (texts.some((arg) => arg !== null && typeof arg !== 'string')) {
-      return Promise.reject(new TellvaneError('TELLVANE_BAD_REQUEST', `${method} takes texts only`));
-    }
-    return request('call', method, texts);
+    const why = refusal(method, texts);
+    return why ? Promise.reject(new TellvaneError('TELLVANE_BAD_REQUEST', why)) : request('call', method, texts);
   }
 
   const tellvane = {
@@ -53,14 +70,15 @@
     signHash: (hash, thumbprint, pin) => call('signHash', [hash, thumbprint, pin]),
     signString: (text, thumbprint, pin) => call('signString', [text, thumbprint, pin]),
     showMessage: (text) => call('showMessage', [text]),
-    // Resolves with {extension, host} versions; rejects when either is missing.
+    // Resolves with {extension, host, protocol}; rejects when the host is missing or does not fit.
     status: () => request('status'),
     get timeout() { return timeout; },
     set timeout(ms) {
       if (!Number.isFinite(ms) || ms <= 0) throw new TypeError('tellvane.timeout is a positive number of milliseconds');
       timeout = ms;
     },
+    protocol: PROTOCOL,
     Error: TellvaneError,
   };
-  Object.defineProperty(window, 'tellvane', { value: Object.seal(tellvane), enumerable: true });
+  Object.defineProperty(window, 'tellvane', { value: Object.freeze(tellvane), enumerable: true });
 })();

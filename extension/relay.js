@@ -13,7 +13,7 @@
       answer({ error: { code: 'TELLVANE_EXTENSION_UNAVAILABLE', message: `The Tellvane extension is not available: ${error}` } });
     try {
       api.runtime
-        .sendMessage({ type: call.type, method: call.method, args: call.args })
+        .sendMessage({ type: call.type, method: call.method, args: call.args, protocol: call.protocol })
         .then((reply) => (reply ? answer(reply) : unavailable('no answer')), (error) => unavailable(error.message));
     } catch (error) {
       unavailable(error.message);  // the extension was reloaded or removed under the page

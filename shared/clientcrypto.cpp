@@ -196,10 +196,9 @@ std::string signedEnvelope(BSTR certThumb, int line, const std::function<std::ve
 
 // Feeds the UTF-8 bytes of the text to the hash a piece at a time, so that
 // a long text is never held whole as UTF-8. A piece never ends between the
-// two halves of a surrogate pair, so the bytes are those of the whole text.
-// The text ends at its first zero character, as a zero-terminated string
-// does: the automation string's own length bounds the work, and a zero
-// byte in the UTF-8, which only U+0000 gives, ends it.
+// two halves of a surrogate pair, so the bytes are those of the whole text:
+// all of the automation string's length, zero characters included, so the
+// signature never covers less than the caller asked to sign.
 void hashAsUtf8(CspHash& hash, BSTR text) {
   constexpr size_t kPiece = 16 * 1024;
   const size_t length = SysStringLen(text);
@@ -210,11 +209,7 @@ void hashAsUtf8(CspHash& hash, BSTR text) {
     const int converted = WideCharToMultiByte(CP_UTF8, 0, text + begin, static_cast<int>(end - begin), bytes.data(),
                                               static_cast<int>(bytes.size()), nullptr, nullptr);
     Sys::checkWin32(converted, __FILE__, __LINE__);
-    const void* zero = std::memchr(bytes.data(), 0, static_cast<size_t>(converted));
-    const size_t size = zero != nullptr ? static_cast<size_t>(static_cast<const char*>(zero) - bytes.data())
-                                        : static_cast<size_t>(converted);
-    if (size != 0) hash.hashData(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(size));
-    if (zero != nullptr) return;
+    hash.hashData(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(converted));
     begin = end;
   }
 }
@@ -242,7 +237,7 @@ HRESULT ClientCrypto::signString(BSTR astr, BSTR certThumb, BSTR /*pinCode*/, BS
                       [&](std::string& envelope) {
                         envelope = signedEnvelope(certThumb, __LINE__, [&](HCRYPTPROV provider) {
                           Sys::trace("Calculating digest");
-                          if (astr[0] == 0) ClientCrypto::toUtf8(astr);  // raises the conversion's error
+                          if (SysStringLen(astr) == 0) ClientCrypto::toUtf8(astr);  // raises the conversion's error
                           CspHash hash(provider, CALG_GR3411);
                           hashAsUtf8(hash, astr);
                           Sys::trace("Signing the  digest...");

@@ -208,7 +208,10 @@ std::optional<std::string> askPin(const std::string& description) {
     if (const char* tty = ttyname(STDIN_FILENO)) session.command(std::string("OPTION ttyname=") + tty);
     if (const char* type = std::getenv("TERM")) session.command(std::string("OPTION ttytype=") + type);
   }
-  if (!session.command("SETTITLE Tellvane") || !session.command("SETDESC " + percentEscape(description)) ||
+  // A program that signs on another's behalf (the browser bridge) says who asks first.
+  const char* purpose = std::getenv("TELLVANE_PIN_PURPOSE");
+  const std::string text = purpose != nullptr && *purpose != '\0' ? purpose + std::string("\n") + description : description;
+  if (!session.command("SETTITLE Tellvane") || !session.command("SETDESC " + percentEscape(text)) ||
       !session.command("SETPROMPT PIN:"))
     return std::nullopt;
   std::string pin;

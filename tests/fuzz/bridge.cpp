@@ -14,8 +14,12 @@ namespace {
 
 struct EchoComponent : bridge::Component {
   std::string call(const std::string& method, const std::vector<bridge::Argument>& args) override {
+    if (method == "getCertListAsJson")
+      return R"({"success":true,"result":[{"Thumbprint":"00112233445566778899AABBCCDDEEFF00112233"}]})";
     return method + std::to_string(args.size());
   }
+  void showMessage(const std::string&, const std::string&) override {}
+  void announce(const std::string&) override {}
 };
 
 }  // namespace
@@ -23,7 +27,9 @@ struct EchoComponent : bridge::Component {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The consent record lives in a registry of its own.
   useTemporaryPrefix("bridge");
-  bridge::ConsentStore().record("https://allowed.example", bridge::Consent::Allowed);
+  bridge::ConsentStore store;
+  for (const std::string scope : {"list", "message", "sign:00112233445566778899AABBCCDDEEFF00112233"})
+    store.record("https://allowed.example", scope, bridge::Consent::Allowed);
   return 0;
 }
 

@@ -90,7 +90,10 @@ TEST_P(SigningParameterSet, SignaturesOfDigestsAndTextsVerifyElsewhere) {
       {"signHash", signHash(base64Encode(digest), thumbprint), digest},
       {"signString", signText(text), tvtest::gostDigest(utf8)},
       {"signString of a long text", signText(longText), tvtest::gostDigest(longUtf8)},
-      {"signString of a text with a zero", signText(longText + u'\0' + u"not signed"), tvtest::gostDigest(longUtf8)},
+      {"signString of a text with zeros", signText(longText + std::u16string(u"\0signed too\0", 12)),
+       tvtest::gostDigest(longUtf8 + std::string("\0signed too\0", 12))},
+      {"signString of a text that starts with a zero", signText(std::u16string(u"\0a", 2)),
+       tvtest::gostDigest(std::string("\0a", 2))},
   };
   for (const auto& r : results) {
     ASSERT_TRUE(r.envelope.success) << r.operation << ": " << r.envelope.text;

@@ -211,4 +211,18 @@ TEST_F(Component, VerifiesOnlyWhatWasSignedWholeAndUnaltered) {
 
 #endif
 
+// The manifest a browser reads is written whole or not at all: a write that
+// fails (here, a folder where its temporary file goes) leaves none behind.
+TEST_F(Command, BridgeInstallWritesTheHostManifestWholeOrNotAtAll) {
+  tvtest::TempFolder home;
+  tvtest::ScopedEnv homeVariable("HOME", home.path().c_str()), config("XDG_CONFIG_HOME", nullptr);
+  const std::filesystem::path manifest = home.path() + "/.config/chromium/NativeMessagingHosts/tellvane.bridge.json";
+  std::filesystem::create_directories(manifest.string() + ".new");
+  const Outcome blocked = tellvane({"bridge", "install"});
+  EXPECT_EQ(blocked.status, 1) << blocked.out;
+  EXPECT_FALSE(std::filesystem::exists(manifest));
+  ok({"bridge", "install"});
+  EXPECT_TRUE(std::filesystem::is_regular_file(manifest));
+}
+
 }  // namespace

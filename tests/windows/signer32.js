@@ -1,10 +1,14 @@
 // Drives Tellvane.Signer32 through Windows' own script host, as a page's
 // script does: created by ProgID, called by name, answers read as JSON.
 //
-//   cscript //nologo signer32.js <ProgID>...
+//   cscript //nologo signer32.js <ProgID> sign <thumbprint> <digest>
+//   cscript //nologo signer32.js <ProgID> refuse <thumbprint> <error text>
 //
-// The object created by each ProgID works; the personal store holds gost.pem
-// and keyless.pem.
+// The personal store holds gost.pem and keyless.pem. "sign" checks the list
+// and signs with the certificate of the thumbprint the texts of signing.txt
+// (the short text, the empty one, 1 MiB) and the digest, printing each sign
+// tuple as "TUPLE <name> <Base64>" for the caller to verify. "refuse" checks
+// that both signing methods fail with exactly that text.
 // Prints a line per failed check and a last line with the counts; the exit
 // code is the number of failures. (A script error would end cscript with 0,
 // so everything runs inside one guard and the last line proves the end.)
@@ -35,10 +39,10 @@ function parse(text, shape, what) {
 
 // The test certificates as the component describes them.
 var expected = {
-  "B34D261BED66548D9FE07522E17E560E3B84DEE3": { Thumbprint: "B34D261BED66548D9FE07522E17E560E3B84DEE3",
+  "F49DE7408D2F1841BC82ECFC2025918BDA9B8FEF": { Thumbprint: "F49DE7408D2F1841BC82ECFC2025918BDA9B8FEF",
     DistinguishedName: "O=Tellvane tests, CN=\u0422\u0435\u0441\u0442\u043e\u0432\u044b\u0439 \u043f\u043e\u0434\u043f\u0438\u0441\u0430\u043d\u0442",
     IssuerDistinguishedName: "O=Tellvane tests, CN=\u0422\u0435\u0441\u0442\u043e\u0432\u044b\u0439 \u043f\u043e\u0434\u043f\u0438\u0441\u0430\u043d\u0442",
-    NotBefore: "2026-12-07 01:22:18.000", NotAfter: "2027-12-07 01:22:18.000" },
+    NotBefore: "2026-12-07 16:07:27.000", NotAfter: "2046-12-02 16:07:27.000" },
   "0B1F7443D6461EBDB28DB6025B94BFD9A0D14F81": { Thumbprint: "0B1F7443D6461EBDB28DB6025B94BFD9A0D14F81",
     DistinguishedName: 'C=RU, O="Quote ""Tests"", Comma Ltd", CN="Backslash \\ and semicolon; sign"',
     IssuerDistinguishedName: 'C=RU, O="Quote ""Tests"", Comma Ltd", CN="Backslash \\ and semicolon; sign"',
@@ -46,7 +50,8 @@ var expected = {
 };
 var fields = ["Thumbprint", "DistinguishedName", "IssuerDistinguishedName", "NotBefore", "NotAfter"];
 var notFound = /^Exception has been thrown in file 'shared\/clientcrypto\.cpp' at line \d+\. The text is: Certificate wasnt found$/;
-var digest = "MDEyMzQ1Njc4OWFiY2RlZjAxMjM0NTY3ODlhYmNkZWY=";
+var unknownDigest = "MDEyMzQ1Njc4OWFiY2RlZjAxMjM0NTY3ODlhYmNkZWY=";
+var emptyText = /^Exception has been thrown in file 'shared\/clientcrypto\.cpp' at line \d+\. The text is: [\s\S]+$/;
 
 // Both certificates, each exactly as described above, in whatever order.
 function checkCertificateList(signer) {
@@ -72,19 +77,51 @@ function checkFailure(text, what, pattern) {
 // thumbprint is reported as such. (signer32_test checks the unreachable keys.)
 function checkSigning(signer) {
   var unknown = "0000000000000000000000000000000000000000";
-  checkFailure(signer.signHash(digest, unknown, ""), "signHash of an unknown thumbprint", notFound);
+  checkFailure(signer.signHash(unknownDigest, unknown, ""), "signHash of an unknown thumbprint", notFound);
   checkFailure(signer.signString("text", unknown, "1234"), "signString of an unknown thumbprint", notFound);
 }
 
+// The texts of signing.txt: one with Cyrillic letters and a pair of
+// surrogates, and 1 MiB of UTF-8 ("\u0416\u0436" and 12 bytes more, 65536 times).
+var shortText = "\u0414\u043e\u0433\u043e\u0432\u043e\u0440 \u21161 \u043e\u0442 7 " +
+    "\u0434\u0435\u043a\u0430\u0431\u0440\u044f \u2014 \u043f\u043e\u0434\u043f\u0438\u0441\u044c \ud83d\ude00";
+function mebibyteText() {
+  var text = "\u0416\u04360123456789a\n";
+  while (text.length < 14 * 65536) text += text;
+  return text;
+}
+
+// Prints the tuple of a success envelope for the caller to verify.
+function printTuple(name, text) {
+  var envelope = parse(text, textEnvelope, name);
+  if (envelope == null) return;
+  check(envelope.success === true && /^[A-Za-z0-9+\/]+=*$/.test(envelope.result), name + ": " + envelope.result);
+  if (envelope.success === true) WScript.Echo("TUPLE js-" + name + " " + envelope.result);
+}
+
+function sign(signer, thumbprint, digest) {
+  checkCertificateList(signer);
+  checkSigning(signer);
+  printTuple("text", signer.signString(shortText, thumbprint, ""));
+  printTuple("mebibyte", signer.signString(mebibyteText(), thumbprint, ""));
+  printTuple("digest", signer.signHash(digest, thumbprint, "1234"));
+  checkFailure(signer.signString("", thumbprint, ""), "signString of the empty text", emptyText);
+}
+
+function refuse(signer, thumbprint, text) {
+  var exactly = { test: function (found) { return found === text; } };
+  checkFailure(signer.signString(shortText, thumbprint, ""), "signString refused", exactly);
+  checkFailure(signer.signHash(unknownDigest, thumbprint, ""), "signHash refused", exactly);
+}
+
 // A script error (an object that cannot be created among them) counts as a failure.
-var progIds = [];
-for (var a = 0; a < WScript.Arguments.length; a++) progIds.push(WScript.Arguments(a));
+var args = [];
+for (var a = 0; a < WScript.Arguments.length; a++) args.push(WScript.Arguments(a));
 try {
-  for (var i = 0; i < progIds.length; i++) {
-    var signer = new ActiveXObject(progIds[i]);
-    checkCertificateList(signer);
-    checkSigning(signer);
-  }
+  var signer = new ActiveXObject(args[0]);
+  if (args[1] == "sign") sign(signer, args[2], args[3]);
+  else if (args[1] == "refuse") refuse(signer, args[2], args[3]);
+  else check(false, "unknown mode " + args[1]);
 } catch (e) {
   check(false, "uncaught error " + (e.number >>> 0).toString(16) + ": " + e.message);
 }

@@ -2,23 +2,28 @@
 
 #include <windows.h>
 
+#include <cctype>
+#include <cstdio>
 #include <ctime>
 #include <stdexcept>
 
 #include "common/wide.h"
-#include "hoststdio.h"
 
 namespace bridge {
+
+const char kListScope[] = "list";
+const char kMessageScope[] = "message";
 
 namespace {
 
 const WCHAR kOriginsKey[] = WSTR("Software\\Tellvane\\Bridge\\Origins");
+const char kSignPrefix[] = "sign:";
 
 // Registry texts in the platform's UTF-16 unit (wchar_t on Windows).
 using WideString = std::basic_string<WCHAR>;
 using WideView = std::basic_string_view<WCHAR>;
 
-// Origins are ASCII (isSecureOrigin), so UTF-16 is a widening of each byte.
+// Origins and scopes are ASCII, so UTF-16 is a widening of each byte.
 WideString wide(std::string_view text) { return WideString(text.begin(), text.end()); }
 
 std::string narrow(WideView text) {
@@ -69,6 +74,19 @@ class Key {
                          static_cast<DWORD>((data.size() + 1) * sizeof(WCHAR))),
           "Cannot record the consent");
   }
+  // The names of the subkeys, in the registry's order.
+  std::vector<WideString> subkeys() const {
+    std::vector<WideString> names;
+    for (DWORD index = 0;; ++index) {
+      WCHAR name[256];
+      DWORD length = 256;
+      LSTATUS status = RegEnumKeyExW(key_, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+      if (status == ERROR_NO_MORE_ITEMS) break;
+      check(status, "Cannot read the consent records");
+      names.emplace_back(name, length);
+    }
+    return names;
+  }
 
  private:
   HKEY key_ = nullptr;
@@ -79,23 +97,48 @@ WideString originKey(const std::string& origin) {
   return WideString(kOriginsKey) + WSTR("\\") + wide(origin);
 }
 
+WideString scopeKey(const std::string& origin, const std::string& scope) {
+  if (!isScope(scope)) throw std::invalid_argument("Not a consent scope: " + scope.substr(0, 64));
+  return originKey(origin) + WSTR("\\") + wide(scope);
+}
+
 Consent parse(const std::string& text) {
   if (text == "allow") return Consent::Allowed;
   if (text == "deny") return Consent::Denied;
   return Consent::Unasked;
 }
 
-std::string now() {
-  std::time_t seconds = std::time(nullptr);
-  std::tm parts = hoststdio::utcTime(seconds);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-  return text;
-}
-
 bool isHostChar(char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.'; }
 
 }  // namespace
+
+bool isThumbprint(std::string_view text) {
+  if (text.size() != 40) return false;
+  for (char c : text)
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+std::string signScope(std::string_view thumbprint) {
+  if (!isThumbprint(thumbprint)) throw std::invalid_argument("Not a thumbprint");
+  std::string scope = kSignPrefix;
+  for (char c : thumbprint) scope += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return scope;
+}
+
+bool isScope(std::string_view scope) {
+  if (scope == kListScope || scope == kMessageScope) return true;
+  const std::string_view prefix = kSignPrefix;
+  if (scope.substr(0, prefix.size()) != prefix) return false;
+  const std::string_view thumbprint = scope.substr(prefix.size());
+  return isThumbprint(thumbprint) && thumbprint.find_first_of("abcdef") == std::string_view::npos;
+}
+
+std::string scopeDescription(std::string_view scope) {
+  if (scope == kListScope) return "list the certificates";
+  if (scope == kMessageScope) return "show messages";
+  return "sign with certificate " + std::string(scope.substr(sizeof kSignPrefix - 1));
+}
 
 bool isSecureOrigin(std::string_view origin) {
   if (origin.size() > 255) return false;
@@ -107,7 +150,10 @@ bool isSecureOrigin(std::string_view origin) {
       colon != std::string_view::npos && rest.find(']', colon) == std::string_view::npos) {
     host = rest.substr(0, colon);
     port = rest.substr(colon + 1);
-    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string_view::npos) return false;
+    // As a browser writes it: digits without a leading zero, at most 65535, never the scheme's default.
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string_view::npos ||
+        (port.size() > 1 && port.front() == '0') || std::stol(std::string(port)) > 65535 || port == (https ? "443" : "80"))
+      return false;
   }
   if (!https) return host == "localhost" || host == "127.0.0.1" || host == "[::1]";
   if (host.size() > 2 && host.front() == '[' && host.back() == ']')
@@ -129,33 +175,62 @@ const char* consentName(Consent consent) {
   }
 }
 
-Consent ConsentStore::of(const std::string& origin) const {
-  Key key(originKey(origin), false);
-  return key ? parse(key.text(WSTR("Consent"))) : Consent::Unasked;
+// Days to a civil date in the proleptic Gregorian calendar, in standard C++
+// alone, so that the same source serves Windows.
+std::string utcText(long long seconds) {
+  long long days = seconds / 86400, rest = seconds % 86400;
+  if (rest < 0) rest += 86400, --days;
+  days += 719468;  // from 1970-01-01 to 0000-03-01
+  const long long era = (days >= 0 ? days : days - 146096) / 146097;
+  const long long dayOfEra = days - era * 146097;
+  const long long yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const long long dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const long long shifted = (5 * dayOfYear + 2) / 153;  // months from March
+  const long long day = dayOfYear - (153 * shifted + 2) / 5 + 1;
+  const long long month = shifted < 10 ? shifted + 3 : shifted - 9;
+  const long long year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  char text[128];
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ", year, month, day, rest / 3600,
+                rest / 60 % 60, rest % 60);
+  return text;
 }
 
-void ConsentStore::record(const std::string& origin, Consent consent) {
+Consent ConsentStore::of(const std::string& origin, const std::string& scope) const {
+  if (Key key(scopeKey(origin, scope), false); key) return parse(key.text(WSTR("Consent")));
+  if (scope != kListScope) return Consent::Unasked;
+  Key earlier(originKey(origin), false);
+  return earlier ? parse(earlier.text(WSTR("Consent"))) : Consent::Unasked;
+}
+
+void ConsentStore::record(const std::string& origin, const std::string& scope, Consent consent) {
   if (consent == Consent::Unasked) throw std::invalid_argument("A consent is allow or deny");
-  Key key(originKey(origin), true);
+  Key key(scopeKey(origin, scope), true);
+  if (scope == kListScope) {
+    // The answer of the earlier form, if any, gives way to this one.
+    Key earlier(originKey(origin), false);
+    if (earlier) RegDeleteValueW(earlier.get(), WSTR("Consent"));
+  }
   key.setText(WSTR("Consent"), consentName(consent));
-  key.setText(WSTR("Decided"), now());
+  key.setText(WSTR("Decided"), utcText(static_cast<long long>(std::time(nullptr))));
 }
 
-std::vector<OriginConsent> ConsentStore::list() const {
-  std::vector<OriginConsent> origins;
+std::vector<Grant> ConsentStore::list() const {
+  std::vector<Grant> grants;
   Key parent(kOriginsKey, false);
-  if (!parent) return origins;
-  for (DWORD index = 0;; ++index) {
-    WCHAR name[256];
-    DWORD length = 256;
-    LSTATUS status = RegEnumKeyExW(parent.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-    if (status == ERROR_NO_MORE_ITEMS) break;
-    check(status, "Cannot read the consent records");
-    std::string origin = narrow(WideView(name, length));
-    Key key(WideString(kOriginsKey) + WSTR("\\") + WideString(name, length), false);
-    if (key) origins.push_back({origin, parse(key.text(WSTR("Consent"))), key.text(WSTR("Decided"))});
+  if (!parent) return grants;
+  for (const WideString& name : parent.subkeys()) {
+    const std::string origin = narrow(name);
+    const WideString path = WideString(kOriginsKey) + WSTR("\\") + name;
+    Key key(path, false);
+    if (!key) continue;
+    if (Consent earlier = parse(key.text(WSTR("Consent"))); earlier != Consent::Unasked)
+      grants.push_back({origin, kListScope, earlier, key.text(WSTR("Decided"))});
+    for (const WideString& scope : key.subkeys()) {
+      Key answer(path + WSTR("\\") + scope, false);
+      if (answer) grants.push_back({origin, narrow(scope), parse(answer.text(WSTR("Consent"))), answer.text(WSTR("Decided"))});
+    }
   }
-  return origins;
+  return grants;
 }
 
 bool ConsentStore::revoke(const std::string& origin) {

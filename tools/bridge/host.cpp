@@ -11,13 +11,24 @@ namespace {
 
 using nlohmann::json;
 
-// A request the host refuses; consent, when set, says why in a word the
-// extension acts on ("ask": nobody asked the user yet; "denied").
+const char kBadRequest[] = "TELLVANE_BAD_REQUEST";
+
+// A request the host refuses. code, when set, is the page's error code;
+// consent, when set, says why in a word the extension acts on ("ask":
+// nobody asked the user yet, prompt holding what to ask; "denied").
 struct Refusal : std::runtime_error {
-  explicit Refusal(const std::string& text, const char* consent = nullptr)
-      : std::runtime_error(text), consent(consent) {}
-  const char* consent;
+  explicit Refusal(const std::string& text, const char* code = kBadRequest) : std::runtime_error(text), code(code) {}
+  const char* code;
+  const char* consent = nullptr;
+  json prompt;
 };
+
+Refusal consentRefusal(const std::string& text, const char* consent, json prompt = nullptr) {
+  Refusal refusal(text, nullptr);
+  refusal.consent = consent;
+  refusal.prompt = std::move(prompt);
+  return refusal;
+}
 
 struct Method {
   const char* name;
@@ -72,17 +83,42 @@ const Method* componentMethod(const std::string& name) {
   return nullptr;
 }
 
-std::string errorReply(const json& id, const std::string& text, const char* consent = nullptr) {
-  json reply = {{"id", id}, {"error", text}};
-  if (consent != nullptr) reply["consent"] = consent;
+std::string errorReply(const json& id, const Refusal& refusal) {
+  json reply = {{"id", id}, {"error", refusal.what()}};
+  if (refusal.code != nullptr) reply["code"] = refusal.code;
+  if (refusal.consent != nullptr) reply["consent"] = refusal.consent;
+  if (!refusal.prompt.is_null()) reply["prompt"] = refusal.prompt;
   return dump(reply);
+}
+
+// The subject and issuer of the user's certificate with the thumbprint, as
+// the component lists them; null when it has none.
+json certificateNames(Component& component, const std::string& scope) {
+  const json envelope = json::parse(component.call("getCertListAsJson", {std::string()}), nullptr, false);
+  if (!envelope.is_object() || envelope.value("success", false) != true || !envelope["result"].is_array())
+    throw std::runtime_error("The certificates cannot be listed");
+  for (const json& certificate : envelope["result"]) {
+    const json& thumbprint = certificate["Thumbprint"];
+    if (thumbprint.is_string() && signScope(thumbprint.get<std::string>()) == scope)
+      return {{"subject", certificate.value("DistinguishedName", "")},
+              {"issuer", certificate.value("IssuerDistinguishedName", "")}};
+  }
+  return nullptr;
 }
 
 }  // namespace
 
+struct Host::Request {
+  std::string origin;
+  std::string method;
+  std::vector<Argument> args;
+  bool once;  // a signature the user allowed this time only
+};
+
 std::string Host::refuseOversized() {
   return errorReply(nullptr,
-                    "The message is larger than the " + std::to_string(kRequestLimit >> 20) + " MiB the host accepts");
+                    Refusal("The message is larger than the " + std::to_string(kRequestLimit >> 20) +
+                            " MiB the host accepts"));
 }
 
 std::string Host::reply(std::string_view message) {
@@ -97,43 +133,73 @@ std::string Host::reply(std::string_view message) {
         throw Refusal("The request's \"id\" is neither a number nor a short text");
       id = *member;
     }
-    std::string origin = request.contains("origin") ? textMember(request, "origin") : std::string();
-    std::string result = answer(origin, textMember(request, "method"), arguments(request));
-    std::string reply = dump(json{{"id", id}, {"result", result}});
+    Request call{request.contains("origin") ? textMember(request, "origin") : std::string(),
+                 textMember(request, "method"), arguments(request), request.value("consent", json()) == "once"};
+    if (call.method == "bridge.version") {
+      requireArity(call.method, 0, call.args);
+      return dump(json{{"id", id}, {"result", TELLVANE_VERSION}, {"protocol", kProtocolVersion}});
+    }
+    std::string reply = dump(json{{"id", id}, {"result", answer(call)}});
     if (reply.size() > kReplyLimit)
-      return errorReply(id, "The answer is larger than the 1 MiB a browser accepts from its host");
+      return errorReply(id, Refusal("The answer is larger than the 1 MiB a browser accepts from its host", nullptr));
     return reply;
   } catch (const Refusal& refusal) {
-    return errorReply(id, refusal.what(), refusal.consent);
+    return errorReply(id, refusal);
   } catch (const std::exception& failure) {
-    return errorReply(id, failure.what());
+    return errorReply(id, Refusal(failure.what(), nullptr));
   }
 }
 
-std::string Host::answer(const std::string& origin, const std::string& method, const std::vector<Argument>& args) {
-  if (method == "bridge.version") {
-    requireArity(method, 0, args);
-    return TELLVANE_VERSION;
-  }
+std::string Host::answer(const Request& request) {
+  const std::string& origin = request.origin;
   if (origin.empty()) throw Refusal("The request names no origin");
   if (!isSecureOrigin(origin)) throw Refusal("The origin " + quoted(origin) + " is not a secure origin");
-  if (method == "bridge.allow" || method == "bridge.deny") {
-    requireArity(method, 0, args);
-    Consent consent = method == "bridge.allow" ? Consent::Allowed : Consent::Denied;
-    consent_.record(origin, consent);
-    return consentName(consent);
+  if (request.method == "bridge.grant") {
+    requireArity(request.method, 2, request.args);
+    const Argument &scope = request.args[0], &answer = request.args[1];
+    if (!scope || !isScope(*scope)) throw Refusal("Not a consent scope");
+    if (answer != "allow" && answer != "deny") throw Refusal("A consent is allow or deny");
+    consent_.record(origin, *scope, *answer == "allow" ? Consent::Allowed : Consent::Denied);
+    return *answer;
   }
-  const Method* known = componentMethod(method);
-  if (known == nullptr) throw Refusal("Unknown method " + quoted(method));
-  requireArity(method, known->arity, args);
-  switch (consent_.of(origin)) {
+  const Method* known = componentMethod(request.method);
+  if (known == nullptr) throw Refusal("Unknown method " + quoted(request.method));
+  requireArity(request.method, known->arity, request.args);
+  if (known->arity == 3) return sign(request);
+  const bool listing = request.method == "getCertListAsJson";
+  const std::string scope = listing ? kListScope : kMessageScope;
+  switch (consent_.of(origin, scope)) {
     case Consent::Allowed:
-      return component().call(method, args);
+      if (listing) return component().call(request.method, request.args);
+      component().showMessage("Message from " + origin, request.args[0].value_or(""));
+      return "";
     case Consent::Denied:
-      throw Refusal("The user has refused " + origin + " the use of Tellvane", "denied");
+      throw consentRefusal("The user has refused " + origin + " to " + scopeDescription(scope), "denied");
     default:
-      throw Refusal("The user has not yet allowed " + origin + " to use Tellvane", "ask");
+      throw consentRefusal("The user has not yet allowed " + origin + " to " + scopeDescription(scope), "ask",
+                           {{"scope", scope}});
   }
+}
+
+// A signature goes ahead when the user allowed it this time or for ever for
+// this origin and certificate, with the key's PIN prompt saying who asks;
+// otherwise the user is asked, with the facts checked here: the thumbprint
+// names one of the user's certificates.
+std::string Host::sign(const Request& request) {
+  if (!request.args[0]) throw Refusal(request.method + " needs something to sign");
+  const Argument& thumbprint = request.args[1];
+  if (!thumbprint || !isThumbprint(*thumbprint)) throw Refusal("The thumbprint is not 40 hexadecimal digits");
+  const std::string scope = signScope(*thumbprint);
+  json names = certificateNames(component(), scope);
+  if (names.is_null()) throw Refusal("None of the user's certificates has the thumbprint " + *thumbprint);
+  if (request.once || consent_.of(request.origin, scope) == Consent::Allowed) {
+    component().announce(request.origin + " asks to sign with the certificate " +
+                         names["subject"].get<std::string>() + ".");
+    return component().call(request.method, request.args);
+  }
+  names["scope"] = scope;
+  throw consentRefusal("The user has not yet allowed " + request.origin + " to " + scopeDescription(scope), "ask",
+                       std::move(names));
 }
 
 Component& Host::component() {

@@ -1,8 +1,15 @@
-// One connection's requests, each turned into one reply. A request
+// One connection's requests, each turned into one reply, in order. A request
 //   {"id":…, "origin":"https://…", "method":"signString", "args":[…]}
 // is answered {"id":…, "result":"<the method's text>"} or, when the host
-// itself refuses, {"id":…, "error":"<why>"}; a refusal for want of the
-// user's consent also says "consent":"ask" or "consent":"denied".
+// itself refuses, {"id":…, "error":"<why>"}, with "code" when the refusal
+// has a code of its own for the page (a malformed request). A refusal for
+// want of the user's consent says "consent":"ask", with "prompt" holding the
+// facts the host checked for the question (the scope, and for a signature
+// the certificate's subject and issuer), or "consent":"denied".
+//
+// The extension speaks for the user: "bridge.grant" records an answer for a
+// scope, and "consent":"once" on a signing request carries a signature the
+// user allowed this time only.
 #pragma once
 
 #include <functional>
@@ -14,6 +21,10 @@
 #include "consent.h"
 
 namespace bridge {
+
+// The protocol between the extension and the host: both must speak the
+// same one. Raised whenever a message changes meaning.
+constexpr int kProtocolVersion = 2;
 
 class Host {
  public:
@@ -28,7 +39,9 @@ class Host {
   static std::string refuseOversized();
 
  private:
-  std::string answer(const std::string& origin, const std::string& method, const std::vector<Argument>& args);
+  struct Request;
+  std::string answer(const Request& request);
+  std::string sign(const Request& request);
   Component& component();
 
   ConsentStore& consent_;

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstddef>
-#include <ctime>
 #include <string>
 
 namespace bridge::hoststdio {
@@ -29,8 +28,5 @@ bool writeAll(int output, const std::string& bytes);
 // A write to a closed pipe is a failed write, not the end of the process;
 // the component's 8-bit texts follow a UTF-8 locale rather than a bare C one.
 void prepareProcess();
-
-// The time's parts in UTC.
-std::tm utcTime(std::time_t seconds);
 
 }  // namespace bridge::hoststdio

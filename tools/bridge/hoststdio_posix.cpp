@@ -50,10 +50,4 @@ void prepareProcess() {
   if (std::strcmp(nl_langinfo(CODESET), "ANSI_X3.4-1968") == 0) std::setlocale(LC_ALL, "C.UTF-8");
 }
 
-std::tm utcTime(std::time_t seconds) {
-  std::tm parts{};
-  gmtime_r(&seconds, &parts);
-  return parts;
-}
-
 }  // namespace bridge::hoststdio

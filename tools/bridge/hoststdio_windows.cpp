@@ -43,10 +43,4 @@ bool writeAll(int output, const std::string& bytes) {
 // converts its texts with the system's code pages, not the C locale.
 void prepareProcess() {}
 
-std::tm utcTime(std::time_t seconds) {
-  std::tm parts{};
-  gmtime_s(&parts, &seconds);
-  return parts;
-}
-
 }  // namespace bridge::hoststdio

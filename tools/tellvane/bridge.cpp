@@ -68,7 +68,17 @@ void writeAtomically(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
   fs::path temporary = path;
   temporary += ".new";
-  std::ofstream(temporary, std::ios::binary | std::ios::trunc) << text;
+  {
+    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+    file << text;
+    file.close();
+    // A full disk or a folder we may not write must not leave a cut manifest behind.
+    if (!file) {
+      std::error_code ignored;
+      fs::remove(temporary, ignored);
+      throw std::runtime_error("cannot write " + temporary.string());
+    }
+  }
   fs::rename(temporary, path);
 }
 
@@ -97,13 +107,14 @@ int origins(const ParsedArguments& parsed) {
   if (parsed.has("revoke")) {
     const std::string origin = parsed.option("revoke");
     if (!store.revoke(origin)) throw std::runtime_error("no answer is recorded for " + origin);
-    std::printf("Revoked %s: its next call asks again\n", origin.c_str());
+    std::printf("Revoked every answer for %s: its next call asks again\n", origin.c_str());
     return 0;
   }
   auto recorded = store.list();
   if (recorded.empty()) std::printf("No origin has been allowed or denied.\n");
-  for (const bridge::OriginConsent& entry : recorded)
-    std::printf("%-7s %-20s %s\n", bridge::consentName(entry.consent), entry.decided.c_str(), entry.origin.c_str());
+  for (const bridge::Grant& grant : recorded)
+    std::printf("%-7s %-20s %s  %s\n", bridge::consentName(grant.consent), grant.decided.c_str(),
+                grant.origin.c_str(), bridge::scopeDescription(grant.scope).c_str());
   return 0;
 }
 

@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "framing.h"
+#include "host.h"
 #include "support/process.h"
 #include "support/tempprefix.h"
 
@@ -54,7 +55,8 @@ std::string paddedVersionRequest(std::size_t length) {
 
 // A version request whose reply is exactly length bytes.
 std::string versionRequestAnsweredIn(std::size_t length) {
-  const std::size_t bare = json{{"id", ""}, {"result", TELLVANE_VERSION}}.dump().size();
+  const std::size_t bare =
+      json{{"id", ""}, {"protocol", bridge::kProtocolVersion}, {"result", TELLVANE_VERSION}}.dump().size();
   return framed({{"id", std::string(length - bare, 'r')}, {"method", "bridge.version"}});
 }
 
@@ -83,8 +85,8 @@ TEST(InstalledWindowsHost, AnswersAsTheLinuxHostDoes) {
     std::string input;
   } cases[] = {
       {"consent not given, then refused",
-       framed(call(ask, 1, "getCertListAsJson", {""})) + framed(call(deny, 2, "bridge.deny", json::array())) +
-           framed(call(deny, 3, "signString", {"text", "AB", nullptr}))},
+       framed(call(ask, 1, "getCertListAsJson", {""})) + framed(call(deny, 2, "bridge.grant", {"list", "deny"})) +
+           framed(call(deny, 3, "getCertListAsJson", {""}))},
       {"requests that are not the protocol's",
        bridge::encodeFrame("") + bridge::encodeFrame("[1]") + framed(call(ask, 4, "launch", json::array())) +
            framed({{"id", 5}, {"origin", "http://a.example"}, {"method", "showMessage"}, {"args", {"x"}}})},
@@ -121,9 +123,11 @@ TEST(InstalledWindowsHost, ListsAndSignsThroughTheInstalledComponent) {
   const std::string bank = "https://bank.example";
   const std::string signer = environment("TELLVANE_SIGNER");
   const std::string text = "Договор №1";
-  std::string input = framed(call(bank, 0, "bridge.allow", json::array())) +
-                      framed(call(bank, 1, "getCertListAsJson", {""}));
-  if (!signer.empty()) input += framed(call(bank, 2, "signString", {text, signer, ""}));
+  std::string input =
+      framed(call(bank, 0, "bridge.grant", {"list", "allow"})) + framed(call(bank, 1, "getCertListAsJson", {""}));
+  json signing = call(bank, 2, "signString", {text, signer, ""});
+  signing["consent"] = "once";  // the user allowed this signature
+  if (!signer.empty()) input += framed(signing);
 
   const tvtest::ProgramRun run = runWindowsHost(input);
   EXPECT_EQ(run.status, 0) << run.err;

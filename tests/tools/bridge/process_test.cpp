@@ -37,7 +37,8 @@ HostRun runHost(const std::string& input) {
   return run;
 }
 
-const json kAllow = {{"id", "consent"}, {"origin", "https://bank.example"}, {"method", "bridge.allow"}};
+const json kAllow = {
+    {"id", "consent"}, {"origin", "https://bank.example"}, {"method", "bridge.grant"}, {"args", {"list", "allow"}}};
 
 json call(int id, const std::string& method, const std::vector<std::string>& args) {
   return {{"id", id}, {"origin", "https://bank.example"}, {"method", method}, {"args", args}};
@@ -66,11 +67,13 @@ TEST(BridgeHost, ServesManyRequestsOnOneConnectionUntilALengthBeyondTheProtocol)
   ASSERT_EQ(run.replies.size(), 105u);
   for (int id = 0; id < 100; ++id)
     EXPECT_EQ(run.replies[1 + id], (json{{"id", id}, {"result", R"({"success":true,"result":[]})"}}));
-  EXPECT_EQ(json::parse(run.replies[101]["result"].get<std::string>())["success"], false);
-  EXPECT_EQ(run.replies[102],
-            (json{{"id", 200}, {"error", "calling signHash: 0x80070057 The parameter is incorrect."}}));
-  EXPECT_EQ(run.replies[103],
-            (json{{"id", nullptr}, {"error", "The message is larger than the 8 MiB the host accepts"}}));
+  EXPECT_EQ(run.replies[101], (json{{"id", 100},
+                                    {"error", "None of the user's certificates has the thumbprint " + std::string(40, '0')},
+                                    {"code", "TELLVANE_BAD_REQUEST"}}));
+  EXPECT_EQ(run.replies[102]["error"], "The thumbprint is not 40 hexadecimal digits");
+  EXPECT_EQ(run.replies[103], (json{{"id", nullptr},
+                                    {"error", "The message is larger than the 8 MiB the host accepts"},
+                                    {"code", "TELLVANE_BAD_REQUEST"}}));
   EXPECT_EQ(run.replies[104]["id"], 101);
 }
 
