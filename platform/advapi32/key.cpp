@@ -21,12 +21,8 @@ namespace tv {
 
 namespace {
 
-constexpr BYTE kBlobVersion = 2;
-
-BLOBHEADER publicKeyHeader() { return BLOBHEADER{PUBLICKEYBLOB, kBlobVersion, 0, CALG_GR3410EL}; }
-
 Bytes publicKeyBlob(const GostPublicKey& key) {
-  const BLOBHEADER header = publicKeyHeader();
+  const BLOBHEADER header{PUBLICKEYBLOB, CUR_BLOB_VERSION, 0, CALG_GR3410EL};
   const Bytes spki = key.canonicalSpki();
   Bytes blob(sizeof header);
   std::memcpy(blob.data(), &header, sizeof header);
@@ -39,7 +35,7 @@ GostPublicKey keyOfBlob(const BYTE* data, DWORD size) {
   if (size <= sizeof header) fail(NTE_BAD_DATA);
   std::memcpy(&header, data, sizeof header);
   if (header.bType != PUBLICKEYBLOB) fail(NTE_BAD_TYPE);
-  if (header.bVersion != kBlobVersion) fail(NTE_BAD_VER);
+  if (header.bVersion != CUR_BLOB_VERSION) fail(NTE_BAD_VER);
   if (header.aiKeyAlg != CALG_GR3410EL) fail(NTE_BAD_ALGID);
   return GostPublicKey::fromSpki(Bytes(data + sizeof header, data + size));
 }

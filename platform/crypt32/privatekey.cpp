@@ -178,7 +178,7 @@ WINCRYPT32API BOOL WINAPI CryptImportPublicKeyInfo(HCRYPTPROV hCryptProv, DWORD 
     require(pInfo != nullptr && phKey != nullptr);
     if ((dwCertEncodingType & X509_ASN_ENCODING) == 0) fail(ERROR_FILE_NOT_FOUND);
     // The provider's PUBLICKEYBLOB: its header and the SubjectPublicKeyInfo.
-    const BLOBHEADER header{PUBLICKEYBLOB, 2, 0, CALG_GR3410EL};
+    const BLOBHEADER header{PUBLICKEYBLOB, CUR_BLOB_VERSION, 0, CALG_GR3410EL};
     Bytes blob(sizeof header);
     std::memcpy(blob.data(), &header, sizeof header);
     const Bytes spki = encodeKeyInfo(*pInfo);
