@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "common/wide.h"
+
 namespace automation {
 
 namespace {
@@ -45,11 +47,35 @@ std::vector<Variant> argumentVariants(const std::vector<Argument>& arguments) {
     variant.vt = VT_BSTR;
     variant.bstrVal = nullptr;    // VariantInit leaves the value as it was
     if (!arguments[i]) continue;  // a null BSTR
-    const std::u16string text = toUtf16(*arguments[i]);
+    const WideString text = toUtf16(*arguments[i]);
     variant.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     if (variant.bstrVal == nullptr) throw std::bad_alloc();
   }
   return variants;
+}
+
+// The default value of HKEY_CLASSES_ROOT\<ProgID>\CurVer, or nothing.
+WideString currentVersion(const WideString& progId) {
+  HKEY key = nullptr;
+  const WideString path = progId + WSTR("\\CurVer");
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+  WCHAR value[256];
+  DWORD type = 0, size = sizeof value;
+  const LSTATUS status = RegQueryValueExW(key, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS || type != REG_SZ) return {};
+  WideString text(value, size / sizeof(WCHAR));
+  while (!text.empty() && text.back() == 0) text.pop_back();
+  return text;
+}
+
+// The class of a ProgID. A version-independent ProgID names its class
+// through CurVer; Windows follows it, Wine 8 does not, so the client does.
+HRESULT classOf(const WideString& progId, CLSID* clsid) {
+  const HRESULT hr = CLSIDFromProgID(progId.c_str(), clsid);
+  if (SUCCEEDED(hr)) return hr;
+  const WideString current = currentVersion(progId);
+  return current.empty() || current == progId ? hr : CLSIDFromProgID(current.c_str(), clsid);
 }
 
 }  // namespace
@@ -71,17 +97,17 @@ std::string hresultText(HRESULT code) {
   return std::string(number) + " " + message;
 }
 
-std::u16string toUtf16(const std::string& utf8) {
+WideString toUtf16(const std::string& utf8) {
   if (utf8.empty()) return {};
   const int size = static_cast<int>(utf8.size());
   const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, nullptr, 0);
   if (length <= 0) throw std::invalid_argument("the text is not UTF-8");
-  std::u16string wide(static_cast<size_t>(length), u'\0');
+  WideString wide(static_cast<size_t>(length), 0);
   MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), size, wide.data(), length);
   return wide;
 }
 
-std::string toUtf8(const char16_t* text, size_t length) {
+std::string toUtf8(const WCHAR* text, size_t length) {
   if (length == 0) return {};
   const int units = static_cast<int>(length);
   const int size = WideCharToMultiByte(CP_UTF8, 0, text, units, nullptr, 0, nullptr, nullptr);
@@ -92,7 +118,7 @@ std::string toUtf8(const char16_t* text, size_t length) {
 }
 
 std::string invokeByName(IDispatch* object, const std::string& method, const std::vector<Argument>& arguments) {
-  std::u16string name = toUtf16(method);
+  WideString name = toUtf16(method);
   LPOLESTR names[] = {name.data()};
   DISPID id = DISPID_UNKNOWN;
   check(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id), "looking up " + method);
@@ -120,9 +146,8 @@ AutomationClient::Apartment::Apartment() {
 AutomationClient::Apartment::~Apartment() { CoUninitialize(); }
 
 AutomationClient::AutomationClient(const std::string& progId) {
-  const std::u16string name = toUtf16(progId);
   CLSID clsid;
-  check(CLSIDFromProgID(name.c_str(), &clsid), "finding " + progId);
+  check(classOf(toUtf16(progId), &clsid), "finding " + progId);
   check(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&object_)),
         "creating " + progId);
 }

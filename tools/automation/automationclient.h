@@ -30,10 +30,13 @@ class ComError : public std::runtime_error {
 // system's text for it, without the line end.
 std::string hresultText(HRESULT code);
 
+// Texts in the system's UTF-16 unit (wchar_t on Windows).
+using WideString = std::basic_string<WCHAR>;
+
 // UTF-8 <-> UTF-16 at the edge; invalid UTF-8 is refused with
 // std::invalid_argument rather than replaced.
-std::u16string toUtf16(const std::string& utf8);
-std::string toUtf8(const char16_t* text, size_t length);
+WideString toUtf16(const std::string& utf8);
+std::string toUtf8(const WCHAR* text, size_t length);
 
 // One method argument: a text, or nullopt for a null string.
 using Argument = std::optional<std::string>;

@@ -39,8 +39,9 @@ fs::path configHome() {
 fs::path manifestFolder(const std::string& browser) {
   if (browser == "chromium") return configHome() / "chromium/NativeMessagingHosts";
   if (browser == "chrome") return configHome() / "google-chrome/NativeMessagingHosts";
+  if (browser == "edge") return configHome() / "microsoft-edge/NativeMessagingHosts";
   if (browser == "firefox") return home() / ".mozilla/native-messaging-hosts";
-  throw UsageError("unknown browser '" + browser + "' (chromium, chrome or firefox)");
+  throw UsageError("unknown browser '" + browser + "' (chromium, chrome, edge or firefox)");
 }
 
 fs::path programFolder() { return fs::read_symlink("/proc/self/exe").parent_path(); }

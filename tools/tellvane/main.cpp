@@ -40,7 +40,7 @@ const Command kCommands[] = {
      "check a sign tuple (Base64, a whole JSON envelope, or - for standard input) against what it signs"},
     {"trace", tool::runTrace, "", "show the debug output of every process using the platform"},
     {"bridge", tool::runBridge,
-     "install [--browser chromium|chrome|firefox] [--uninstall] | origins [--revoke ORIGIN]",
+     "install [--browser chromium|chrome|edge|firefox] [--uninstall] | origins [--revoke ORIGIN]",
      "install the browser bridge's host for this user; list and revoke the origins allowed to use it"},
 };
 
