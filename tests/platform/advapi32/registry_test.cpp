@@ -8,8 +8,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -26,13 +24,6 @@ std::vector<BYTE> bytesOf(const std::u16string& text, bool terminated = true) {
   for (char16_t c : text) out.insert(out.end(), {static_cast<BYTE>(c & 0xFF), static_cast<BYTE>(c >> 8)});
   if (terminated) out.insert(out.end(), {0, 0});
   return out;
-}
-
-std::string readText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
 }
 
 // An open key that closes itself.
@@ -137,7 +128,7 @@ TEST_F(Registry, EveryValueTypeAndOddNamesSurviveTheHiveFile) {
     EXPECT_EQ(data, c.data);
   }
   // The hive is regedit's text.
-  const std::string text = readText(userFile());
+  const std::string text = tvtest::readFile(userFile());
   EXPECT_EQ(text.rfind("Windows Registry Editor Version 5.00\r\n\r\n", 0), 0u);
   for (const char* line : {"[HKEY_CURRENT_USER\\Software\\Tellvane Test\\{Odd] [Key}\\Ключ]\r\n", "\r\n@=\"\"\r\n",
                            "\"quote\\\"and\\\\backslash\"=\"C:\\\\Program Files\\\\\\\"x\\\"\\\\ {braces}",
@@ -177,7 +168,7 @@ TEST_F(Registry, NamesCompareWithoutCaseAndKeepTheirCase) {
   }
   EXPECT_EQ(dispositions[0] * 10 + dispositions[1], REG_CREATED_NEW_KEY * 10u + REG_OPENED_EXISTING_KEY);
   EXPECT_EQ(subkeys(HKEY_LOCAL_MACHINE, u"software"), std::vector<std::u16string>{u"MixedCase"});
-  EXPECT_NE(readText(machineFile()).find("[HKEY_LOCAL_MACHINE\\Software\\MixedCase\\Ключ]\r\n\"ValueName\"=\"VALUENAME\""),
+  EXPECT_NE(tvtest::readFile(machineFile()).find("[HKEY_LOCAL_MACHINE\\Software\\MixedCase\\Ключ]\r\n\"ValueName\"=\"VALUENAME\""),
             std::string::npos);
 }
 
@@ -265,7 +256,7 @@ TEST_F(Registry, RejectsBadHandlesAndPaths) {
   }
   make(HKEY_CURRENT_USER, levels(512), u"at the bottom");
   // The chain of empty keys above the value is written once, not once per level.
-  EXPECT_LT(readText(userFile()).size(), 5000u);
+  EXPECT_LT(tvtest::readFile(userFile()).size(), 5000u);
   EXPECT_EQ(regText(HKEY_CURRENT_USER, levels(512)), u"at the bottom");
   Key key;
   EXPECT_EQ(open(HKEY_CURRENT_USER, u"Software\\Nothing", key), ERROR_FILE_NOT_FOUND);
@@ -314,7 +305,7 @@ TEST_F(Registry, CorruptHiveIsReportedAndLeftAlone) {
     EXPECT_EQ(open(HKEY_LOCAL_MACHINE, u"Software", key), ERROR_BADDB);
     EXPECT_EQ(create(HKEY_LOCAL_MACHINE, u"Software\\New", key), ERROR_BADDB);
     EXPECT_EQ(RegSetValueExW(HKEY_LOCAL_MACHINE, u"v", 0, REG_BINARY, nullptr, 0), ERROR_BADDB);
-    EXPECT_EQ(readText(machineFile()), text);
+    EXPECT_EQ(tvtest::readFile(machineFile()), text);
   }
   make(HKEY_CURRENT_USER, u"Software\\Fine");  // the other hive is not touched by it
   // A FIFO in a hive's place is not waited on.

@@ -7,8 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
 #include <tuple>
 #include <vector>
 
@@ -173,8 +171,7 @@ TEST(LoadTypeLib, ReadsTheFileAndNumberedResourcesAndRefusesTheRest) {
 
 TEST(LoadTypeLib, RefusesEveryTruncatedLibrary) {
   tvtest::TempPrefix prefix;
-  std::ifstream in(TV_TEST_COMSERVER_TLB, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string bytes = tvtest::readFile(TV_TEST_COMSERVER_TLB);
   ASSERT_GT(bytes.size(), 100u);
   const std::string path = prefix / "cut.tlb";
   const std::u16string widePath(path.begin(), path.end());

@@ -10,9 +10,7 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -104,12 +102,7 @@ class Desktop : public ::testing::Test {
                       "exit \"$FAKE_ZENITY_EXIT\"\n");
     chmod((prefix_ / "bin/zenity").c_str(), 0700);
   }
-  std::string arguments() {
-    std::ifstream in(prefix_ / "args");
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string arguments() { return tvtest::readFile(prefix_ / "args"); }
 
   tvtest::TempPrefix prefix_;
   ScopedEnv path_{"PATH", (prefix_.path() + "/bin:" + std::getenv("PATH")).c_str()};
