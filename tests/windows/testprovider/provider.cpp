@@ -170,7 +170,7 @@ ALG_ID keyAlgorithm(const Context& owner, DWORD keySpec) {
   return keySpec == AT_KEYEXCHANGE ? owner.kind->exchangeAlgorithm : owner.kind->signatureAlgorithm;
 }
 
-// The container's key of that spec, which must exist.
+// The container's key of that key spec, which must exist.
 StoredKey storedKey(const Context& owner, DWORD keySpec) {
   if (owner.container.empty()) fail(NTE_NO_KEY);
   const Container container(owner.folder, owner.container);

@@ -52,7 +52,7 @@ testprovider_pin_answer() {
 
 # One key of a container: its curve by object identifier (decoded from the
 # DER of the parameter set that the key names first) and its private value.
-testprovider_key_entry() {  # <spec name> <OpenSSL key> [<PIN>]
+testprovider_key_entry() {  # <key spec name> <OpenSSL key> [<PIN>]
   local der place hex oid first value=0 i byte d
   der=$(mktemp)
   # "   17:d=3  hl=2 l=   7 prim: OBJECT": offset, header and body lengths

@@ -40,11 +40,11 @@ bool listed(HCRYPTPROV provider, const char* name) {
   }
 }
 
-// A new key of each spec signs a hash; the signature verifies with the
-// user key of that spec only, and not once a byte of it changes.
+// A new key of each key spec signs a hash; the signature verifies with the
+// user key of that key spec only, and not once a byte of it changes.
 void checkSigning(HCRYPTPROV provider, ALG_ID hashAlgorithm) {
   HCRYPTKEY keys[2] = {};
-  for (DWORD spec : {AT_KEYEXCHANGE, AT_SIGNATURE}) CHECK(CryptGenKey(provider, spec, 0, &keys[spec - 1]));
+  for (DWORD keySpec : {AT_KEYEXCHANGE, AT_SIGNATURE}) CHECK(CryptGenKey(provider, keySpec, 0, &keys[keySpec - 1]));
   HCRYPTHASH hash = 0;
   CHECK(CryptCreateHash(provider, hashAlgorithm, 0, 0, &hash));
   const BYTE data[] = "signed text";
