@@ -82,7 +82,9 @@ for (const browser of browsers) {
 
     tellvane('register', '--user');
     const thumbprintOf = (out) => out.match(/thumbprint ([0-9A-F]{40})/)[1];
-    const plain = thumbprintOf(tellvane('certs', 'new', '--cn', 'Tellvane Browser Test', '--container', 'plain'));
+    // A GOST R 34.10-2012 256-bit key without a PIN, and a 2001 key locked by one.
+    const plain = thumbprintOf(tellvane('certs', 'new', '--cn', 'Tellvane Browser Test', '--container', 'plain',
+      '--algorithm', '2012-256'));
     const locked = thumbprintOf(tellvane('certs', 'new', '--cn', 'Locked Key', '--container', 'locked', '--pin', '1234'));
     tellvane('bridge', 'install', '--browser', browser === 'firefox' ? 'firefox' : 'chromium');
 
@@ -135,7 +137,10 @@ for (const browser of browsers) {
     assert.deepEqual(listShown.buttons, ['allow', 'deny']);
     await screenshot(list.prompt, 'consent-list');
     await list.prompt.click('#allow');
-    assert.equal(envelope(await list.outcome).result.length, 2);
+    // Each certificate names its key's algorithm: the page learns which digest signHash wants.
+    const listed = envelope(await list.outcome).result;
+    assert.deepEqual(Object.fromEntries(listed.map((found) => [found.Thumbprint, found.PublicKeyAlgorithm])),
+      { [plain]: '1.2.643.7.1.1.1.1', [locked]: '1.2.643.2.2.19' });
     assert.equal(envelope(await call(bank, 'getCertListAsJson', '')).result.length, 2);
 
     // A text: the page shows the certificate the host found and the whole text, signed as shown.

@@ -4,11 +4,12 @@
 //   cscript //nologo signer32.js <ProgID> sign <thumbprint> <digest>
 //   cscript //nologo signer32.js <ProgID> refuse <thumbprint> <error text>
 //
-// The personal store holds gost.pem and keyless.pem. "sign" checks the list
-// and signs with the certificate of the thumbprint the texts of signing.txt
-// (the short text, the empty one, 1 MiB) and the digest, printing each sign
-// tuple as "TUPLE <name> <Base64>" for the caller to verify. "refuse" checks
-// that both signing methods fail with exactly that text.
+// The personal store holds the test certificates (described below). "sign"
+// checks the list and signs with the certificate of the thumbprint the texts
+// of signing.txt (the short text, the empty one, 1 MiB) and the digest,
+// printing each sign tuple as "TUPLE <name> <Base64>" for the caller to
+// verify. "refuse" checks that both signing methods fail with exactly that
+// text.
 // Prints a line per failed check and a last line with the counts; the exit
 // code is the number of failures. (A script error would end cscript with 0,
 // so everything runs inside one guard and the last line proves the end.)
@@ -38,27 +39,34 @@ function parse(text, shape, what) {
   return ok ? eval("(" + text + ")") : null;
 }
 
-// The test certificates as the component describes them.
-var expected = {
-  "F49DE7408D2F1841BC82ECFC2025918BDA9B8FEF": { Thumbprint: "F49DE7408D2F1841BC82ECFC2025918BDA9B8FEF",
-    DistinguishedName: "O=Tellvane tests, CN=\u0422\u0435\u0441\u0442\u043e\u0432\u044b\u0439 \u043f\u043e\u0434\u043f\u0438\u0441\u0430\u043d\u0442",
-    IssuerDistinguishedName: "O=Tellvane tests, CN=\u0422\u0435\u0441\u0442\u043e\u0432\u044b\u0439 \u043f\u043e\u0434\u043f\u0438\u0441\u0430\u043d\u0442",
-    NotBefore: "2026-12-07 16:07:27.000", NotAfter: "2046-12-02 16:07:27.000", PublicKeyAlgorithm: "1.2.643.2.2.19" },
-  "0B1F7443D6461EBDB28DB6025B94BFD9A0D14F81": { Thumbprint: "0B1F7443D6461EBDB28DB6025B94BFD9A0D14F81",
-    DistinguishedName: 'C=RU, O="Quote ""Tests"", Comma Ltd", CN="Backslash \\ and semicolon; sign"',
-    IssuerDistinguishedName: 'C=RU, O="Quote ""Tests"", Comma Ltd", CN="Backslash \\ and semicolon; sign"',
-    NotBefore: "2026-12-07 02:22:20.000", NotAfter: "2046-12-02 02:22:20.000", PublicKeyAlgorithm: "1.2.840.113549.1.1.1" }
-};
+// The test certificates as the component describes them: a GOST one of each
+// key algorithm, one that names no key, and one with an RSA key and a name
+// full of quoting.
+var testSigner = "O=Tellvane tests, CN=\u0422\u0435\u0441\u0442\u043e\u0432\u044b\u0439 \u043f\u043e\u0434\u043f\u0438\u0441\u0430\u043d\u0442";
+var quoting = 'C=RU, O="Quote ""Tests"", Comma Ltd", CN="Backslash \\ and semicolon; sign"';
+var expected = {};
+function described(thumbprint, name, notBefore, notAfter, algorithm) {
+  expected[thumbprint] = { Thumbprint: thumbprint, DistinguishedName: name, IssuerDistinguishedName: name,
+    NotBefore: notBefore + ".000", NotAfter: notAfter + ".000", PublicKeyAlgorithm: algorithm };
+}
+described("F49DE7408D2F1841BC82ECFC2025918BDA9B8FEF", testSigner, "2026-12-07 16:07:27", "2046-12-02 16:07:27", "1.2.643.2.2.19");
+described("78A5E025E4B16DC0D9403AC762D8500E19D1C553", testSigner + " 2012-256", "2026-12-07 17:39:56", "2046-12-02 17:39:56",
+    "1.2.643.7.1.1.1.1");
+described("F6A50697BEF32116BAE1C8F725C515C6BA85C4F5", testSigner + " 2012-512", "2026-12-07 17:39:49", "2046-12-02 17:39:49",
+    "1.2.643.7.1.1.1.2");
+described("F28FDDFAD780C16352E44D6B217D3660DD4C7520", "O=Tellvane tests, CN=No key here", "2026-12-07 17:47:39",
+    "2046-12-02 17:47:39", "1.2.643.2.2.19");
+described("0B1F7443D6461EBDB28DB6025B94BFD9A0D14F81", quoting, "2026-12-07 02:22:20", "2046-12-02 02:22:20", "1.2.840.113549.1.1.1");
 var fields = ["Thumbprint", "DistinguishedName", "IssuerDistinguishedName", "NotBefore", "NotAfter", "PublicKeyAlgorithm"];
 var notFound = /^Exception has been thrown in file 'shared\/clientcrypto\.cpp' at line \d+\. The text is: Certificate wasnt found$/;
 var unknownDigest = "MDEyMzQ1Njc4OWFiY2RlZjAxMjM0NTY3ODlhYmNkZWY=";
 var emptyText = /^Exception has been thrown in file 'shared\/clientcrypto\.cpp' at line \d+\. The text is: [\s\S]+$/;
 
-// Both certificates, each exactly as described above, in whatever order.
+// Every test certificate, each exactly as described above, in whatever order.
 function checkCertificateList(signer) {
   var envelope = parse(signer.getCertListAsJson(""), listEnvelope, "getCertListAsJson");
   if (envelope == null) return;
-  check(envelope.result.length == 2, "getCertListAsJson lists " + envelope.result.length + " certificates");
+  check(envelope.result.length == 5, "getCertListAsJson lists " + envelope.result.length + " certificates");
   for (var i = 0; i < envelope.result.length; i++) {
     var found = envelope.result[i], wanted = expected[found.Thumbprint];
     for (var k = 0; k < fields.length; k++) {

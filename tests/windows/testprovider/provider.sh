@@ -15,7 +15,8 @@
 # the one the test certificates' key information names; a provider type is
 # one more entry here and one more row in gost.cpp.
 
-declare -A testprovider_names=([75]="Tellvane GOST R 34.10-2001 Provider")
+declare -A testprovider_names=([75]="Tellvane GOST R 34.10-2001 Provider"
+  [80]="Tellvane GOST R 34.10-2012 (256) Provider" [81]="Tellvane GOST R 34.10-2012 (512) Provider")
 
 testprovider_key() {  # <type>: the provider's registry key
   echo "HKLM\\Software\\Microsoft\\Cryptography\\Defaults\\Provider\\${testprovider_names[$1]}"
